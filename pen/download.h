@@ -1,0 +1,35 @@
+// Text download: the pen's text, block by block, into the text store.
+//
+// Principles of operation: `read_text` runs the frame of every pen entry point
+// (open, wake-up, command, goodbye, close) around `download_text`. That sends
+// the download command at 300 bit/s with the pen's code for `root.speed`,
+// switches the line to that rate and receives blocks: 0x84, a pair count n,
+// n (character, attribute) pairs and their exclusive-or checksum. A good block
+// is stored and acknowledged (0x05), a bad attempt answered by 0x06 until the
+// bad-block counter gives up; 0x83 ends the text. A stop request
+// (`kxinterface_break`) is honoured after every attempt.
+//
+// Threads: runs on the progress dialog's worker or, in batch mode, on the main
+// thread. `kxinterface_break` is set by the main thread; the text store fields
+// are published through the atomic `root.text_length`.
+//
+//   read_text       pen result code; appends to the store, sets `unsaved`
+//   download_text   PEN_OK, PEN_BREAK, PEN_ERR_TRANSFER or PEN_ERR_MEMORY
+//   receive_block   PEN_BLOCK with the pair count, PEN_REPLY_DONE, or 0
+#pragma once
+
+#include <atomic>
+
+constexpr int BLOCK_BUFFER_SIZE = 256;
+constexpr int BLOCK_MAX_PAIRS = 127;
+
+// Set by the main thread to stop the running download; cleared by read_text.
+extern std::atomic<int> kxinterface_break;
+// Blocks stored by the running download.
+extern std::atomic<int> kxinterface_lines;
+// Set to 1 before every block attempt; never cleared by the pen link.
+extern std::atomic<int> kxinterface_active;
+
+int read_text();
+int download_text();
+int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count);

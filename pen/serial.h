@@ -1,0 +1,69 @@
+// Serial line: the one device through which the program talks to the pen.
+//
+// Principles of operation: `open_port` opens `root.device` and puts it into raw
+// mode at 300 bit/s, 8 data bits, even parity, VMIN 0, VTIME 5 (a read returns
+// the bytes that are there, or nothing after 0.5 s). The protocol changes the
+// bit rate and the read timing while the line is open and writes bytes one at
+// a time with a 1 ms pause after each, because the pen needs that time.
+// `close_port` gives the device the settings it had at the open. The line is
+// never kept open between pen operations. Nothing here shows a message.
+//
+// No wait is unbounded: counted reads (`read_counted`) are bounded by a poll()
+// deadline, and a read that fails counts as no data.
+//
+//   get_speed       rate of row 0..8 of the speed table
+//   get_baudflag    termios speed constant of a rate, 0 if none
+//   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
+//   open_port       1 opened with the pen settings, 0 not opened (errno kept)
+//   close_port      settings back, descriptor closed; nothing when none open
+//   set_speed       new rate after 100 ms, queued output sent, input flushed; 20 ms
+//   set_vmin        VMIN of the open line (low 8 bits)
+//   set_vtime       VTIME of the open line (low 8 bits)
+//   write_paced     1 every byte written (1 ms after each), 0 at the first failure
+//   read_byte       1 one byte read within the line's VTIME, 0 none or failure
+//   read_counted    number of bytes collected (0..count) before a deadline
+#pragma once
+
+#include <termios.h>
+
+struct SpeedEntry {
+    int rate;       // bit/s
+    int baudflag;   // termios speed constant
+    int speedcode;  // the pen's code for the rate in the download command
+};
+
+// Nine rows in ascending order of rate, then a row of three -1.
+extern const SpeedEntry speed_table[];
+constexpr int SPEED_COUNT = 9;
+
+// The open serial device, -1 when none is open. Descriptor 0 is a real
+// descriptor when the program is started with standard input closed.
+extern int port_fd;
+// The settings the device had when it was last opened; written back at close.
+extern struct termios saved_termios;
+
+int get_speed(int index);
+int get_baudflag(int rate);
+int get_speedcode(int rate);
+
+int open_port();
+void close_port();
+void set_speed(int rate);
+void set_vmin(int count);
+void set_vtime(int tenths);
+int write_paced(const unsigned char* bytes, int count);
+
+// One plain read of one byte with the line's current VMIN 0 / VTIME timing.
+// 1 when a byte came, 0 when none came or the read failed.
+int read_byte(unsigned char* byte);
+
+// Collects up to `count` bytes into `buf` by repeated reads until all are in or
+// `timeout_ms` (from the call) has passed. Linux returns at most 64 bytes per
+// read() on a terminal whatever VMIN says, so one read is not enough. Returns
+// the number of bytes collected; a failing read or a hang-up ends the
+// collection early.
+int read_counted(unsigned char* buf, int count, int timeout_ms);
+
+// Time in milliseconds that `bytes` bytes take on the line at `rate` bit/s
+// (11 bits per byte: start, 8 data, parity, stop), rounded up.
+int line_time_ms(int bytes, int rate);

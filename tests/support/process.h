@@ -1,0 +1,62 @@
+// Test support: running the built programs as subprocesses, and temporary
+// folders for HOME and files.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A temporary directory removed (with its contents) when the object goes.
+class TempDir {
+   public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+   private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal, or -1 when it timed out
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] is the program path) with the given environment
+// additions ("NAME=value"; HOME and LC_ALL=C are the caller's business) and
+// `input` on standard input. Kills it after `timeout_s` seconds.
+RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::string& input = "", int timeout_s = 60);
+
+// Convenience: runs the built kestrix with a temporary HOME and LC_ALL=C.
+RunResult run_kestrix(const std::string& home, const std::vector<std::string>& args,
+                      int timeout_s = 60);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+// A running kestrix-pensim on a pseudo-terminal; stopped (SIGTERM) on
+// destruction. `tty()` is the terminal path it printed first.
+class PenSim {
+   public:
+    explicit PenSim(const std::vector<std::string>& args);
+    ~PenSim();
+    PenSim(const PenSim&) = delete;
+    PenSim& operator=(const PenSim&) = delete;
+    bool ok() const { return !tty_.empty(); }
+    const std::string& tty() const { return tty_; }
+    pid_t pid() const { return pid_; }
+    // Stops the simulator and returns its exit status.
+    int stop();
+
+   private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    std::string tty_;
+};

@@ -1,0 +1,28 @@
+// Save dialog: a modal save file chooser in the interface language with a row
+// for the export format.
+//
+// Principles of operation: `Save` builds the chooser (the program's own texts,
+// no folder creation, no built-in overwrite question), presets it from
+// root.save_name and root.save_format, and returns; the dialog is modal by its
+// grab. OK enters a directory when the name is one, asks its own "Caution!"
+// question before overwriting a file, and exports through ExportText; only a
+// successful export closes the dialog, after a failure the three error lines
+// are shown and the dialog stays for another try.
+//
+//   get_translated_file_selection  new chooser with the catalogue's texts
+//   Save                           menu action "Save+Export"
+//   save_dialog_ok                 OK pressed
+//   save_dialog_destroy            grab removed, record freed
+#pragma once
+
+#include <gtk/gtk.h>
+
+struct SaveWidgets {
+    GtkWidget* file_selection;
+    GtkWidget* format_combo;
+};
+
+GtkWidget* get_translated_file_selection();
+void Save();
+void save_dialog_ok(GtkWidget* button, gpointer record);
+void save_dialog_destroy(GtkWidget* widget, gpointer record);

@@ -1,0 +1,46 @@
+// Dialogs and result reporting: the small dialog functions every part of the
+// interface uses.
+//
+// Principles of operation: a dialog is a window with a vertical box of labels
+// above a homogeneous row of buttons. The waiting dialogs (`show_error_and_wait`,
+// `Sicher`) add a modal grab and run a nested main loop that their "destroy"
+// handler leaves, so they return only when their window is gone and the caller
+// can use the answer on its next line. They run on the main thread only, also
+// from timer callbacks and button handlers. Texts are ISO-8859-1 (catalogue
+// rows in root.language, or the caller's own) and are converted for GTK here.
+//
+//   kx_dialog_new          an empty dialog window: vertical box + button row
+//   kx_dialog_add_label    one label per text line, packed in order
+//   kx_dialog_add_button   a button sharing the row's width equally
+//   show_error_and_wait    message of up to three lines with OK; waits
+//   Sicher                 question with two buttons; 1 first button, else 0
+//   rename_button          sets the text of the label inside a button
+//   Version                menu action: the product-information dialog
+//   response_rows          the catalogue rows that report a pen result code
+//   show_response_and_wait pen result code to message: dialog or stderr (batch)
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "app/catalogue.h"
+
+// A new top-level dialog window, transient for the main window when it exists,
+// with a vertical box (border `border`) over a homogeneous button row. The
+// boxes are returned through `vbox` and `buttons`; the window is not shown.
+GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons);
+// A label for an ISO-8859-1 text, packed at the start of `vbox` (expand, fill,
+// padding 5). A null text adds nothing and returns null.
+GtkWidget* kx_dialog_add_label(GtkWidget* vbox, const char* latin1);
+// A button with an ISO-8859-1 label, packed into the row (expand, fill, 0).
+GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1);
+
+void show_error_and_wait(const char* line1, const char* line2, const char* line3);
+int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
+           const char* no_label);
+void rename_button(GtkWidget* button, const char* latin1);
+void Version();
+
+// Fills `rows` with up to three catalogue rows for a pen result code and
+// returns their count (0 for PEN_OK and every code without a message).
+int response_rows(int code, const MessageText* rows[3]);
+void show_response_and_wait(int code);

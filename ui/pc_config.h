@@ -1,0 +1,29 @@
+// PC configuration dialog: interface language, serial device and bit rate.
+//
+// Principles of operation: the modal dialog offers the five language names,
+// an editable device field with the four ttyS entries, and the nine rates.
+// OK (and the window manager's close) applies the choices to root at once; a
+// changed language rebuilds the menu bar through ExchangeMenubar. Nothing is
+// written to disk here: the preferences are saved at the end of the run.
+//
+//   ConfigurePC        menu action "Configure PC"; also opened at first start
+//   pc_config_ok       OK: apply, close
+//   pc_config_cancel   Cancel: close, nothing changed
+//   pc_config_delete   window-manager close: apply like OK
+//   pc_config_destroy  grab removed, record freed
+#pragma once
+
+#include <gtk/gtk.h>
+
+struct PcConfigWidgets {
+    GtkWidget* dialog;
+    GtkWidget* language_combo;
+    GtkWidget* device_combo;
+    GtkWidget* speed_combo;
+};
+
+void ConfigurePC();
+void pc_config_ok(GtkWidget* button, gpointer record);
+void pc_config_cancel(GtkWidget* button, gpointer record);
+gboolean pc_config_delete(GtkWidget* widget, GdkEvent* event, gpointer record);
+void pc_config_destroy(GtkWidget* widget, gpointer record);

@@ -1,0 +1,58 @@
+// Transfer and erase progress: the download and the erase run on a worker
+// thread under a modal progress dialog.
+//
+// Principles of operation: the menu action asks its questions, builds the
+// dialog, starts one worker (pthread) on the pen operation and a 200 ms timer
+// on the main thread. The worker never touches a widget: it runs read_text or
+// clear_flash, sets its record's atomic `done` and ends with the pen result
+// code. The timer animates the bar, shows the running counts of a download,
+// and once `done` is set joins the worker (exactly once), reports the result,
+// reloads the text view and destroys the dialog. The dialog's "destroy" handler
+// removes the timer and the grab and frees the record.
+//
+//   TransferKX_PC           menu action "Read Text"
+//   ClearFlash              menu action "Erase KESTRIX memory"
+//   format_transfer_counts  "N Characters / M Scans" of this download
+#pragma once
+
+#include <gtk/gtk.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+
+struct TransferProgress {
+    GtkWidget* dialog;
+    GtkWidget* progress;
+    GtkWidget* counts_label;
+    guint timeout_id;
+    int start_length;
+    int shown_length;
+    int start_scans;
+    int shown_scans;
+    int ticks;
+    std::atomic<int> done;  // written by the worker as its last action, read by the tick
+    pthread_t thread;
+};
+
+struct EraseProgress {
+    GtkWidget* dialog;
+    GtkWidget* progress;
+    guint timeout_id;
+    int ticks;
+    std::atomic<int> done;  // written by the worker as its last action, read by the tick
+    pthread_t thread;
+};
+
+void TransferKX_PC();
+void ClearFlash();
+
+void* read_text_thread(void* record);
+void* clear_flash_thread(void* record);
+void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
+gboolean transfer_poll(gpointer record);
+gboolean erase_poll(gpointer record);
+
+// Creates the worker threads; tests replace it to make creation fail.
+extern int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr,
+                                     void* (*start)(void*), void* arg);

@@ -1,0 +1,52 @@
+// Reporting pen result codes: a message dialog in window mode, lines on
+// standard error in batch mode.
+#include <cstdio>
+
+#include "app/catalogue.h"
+#include "app/state.h"
+#include "pen/protocol.h"
+#include "ui/dialogs.h"
+
+int response_rows(int code, const MessageText* rows[3]) {
+    switch (code) {
+        case PEN_ERR_MEMORY:
+            rows[0] = &tnomemory;
+            return 1;
+        case PEN_ERR_CONNECT:
+            rows[0] = &tce_connect1;
+            rows[1] = &tce_connect2;
+            rows[2] = &tce_connect3;
+            return 3;
+        case PEN_ERR_SERIAL:
+            rows[0] = &tce_serial1;
+            rows[1] = &tce_serial2;
+            rows[2] = &tce_serial3;
+            return 3;
+        case PEN_ERR_TRANSFER:
+            rows[0] = &tce_transfer1;
+            rows[1] = &tce_transfer2;
+            rows[2] = &tce_transfer3;
+            return 3;
+        case PEN_BREAK:
+            rows[0] = &tbreak;
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+void show_response_and_wait(int code) {
+    const MessageText* rows[3] = {nullptr, nullptr, nullptr};
+    const int count = response_rows(code, rows);
+    if (count == 0) return;
+    const int l = root.language;
+    if (root.batch) {
+        if (count == 3)
+            std::fprintf(stderr, "%s\n%s\n%s\n", (*rows[0])[l], (*rows[1])[l], (*rows[2])[l]);
+        else
+            std::fprintf(stderr, "%s\n", (*rows[0])[l]);
+        return;
+    }
+    show_error_and_wait((*rows[0])[l], count == 3 ? (*rows[1])[l] : nullptr,
+                        count == 3 ? (*rows[2])[l] : nullptr);
+}
