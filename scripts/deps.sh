@@ -1,0 +1,27 @@
+# Sourced by the scripts: installs the Debian 12 packages a script needs.
+# Usage: kx_need_packages pkg...   (installs those not yet installed)
+
+kx_need_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+        return 1
+    fi
+    echo "Installing: ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >&2
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+# What building the program needs.
+KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev)
+# What the tests need on top.
+KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core)

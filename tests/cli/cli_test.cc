@@ -1,0 +1,154 @@
+// The command line of the built program, run as a subprocess with a temporary
+// HOME and LC_ALL=C; output compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/catalogue.h"
+#include "app/state.h"
+#include "support/process.h"
+
+namespace {
+
+std::string usage(int l) {
+    return std::string(tusage1[l]) + "\n" + "  -h, -help:            " + tusage2[l] + "\n" +
+           "  -batch:               " + tusage3[l] + "\n" + "  -d, -device <device>: " +
+           tusage4[l] + "\n" + "  -s, -speed <speed>:   " + tusage5[l] + "\n" +
+           "  -f, -format <format>: " + tusage6[l] + "\n";
+}
+
+const char kEnglishUsage[] =
+    "Commandline options:\n"
+    "  -h, -help:            This text.\n"
+    "  -batch:               Batch mode: do not open window\n"
+    "  -d, -device <device>: Interface name.\n"
+    "  -s, -speed <speed>:   Speed (e.g. 38400)\n"
+    "  -f, -format <format>: Output format\n";
+
+// The preferences file is created only by runs that save it.
+void expect_no_preferences(const TempDir& home) { EXPECT_FALSE(file_exists(home.file(".kxrc"))); }
+
+TEST(CommandLine, HelpPrintsEnglishUsageAndSavesNothing) {
+    for (const char* word : {"-h", "-help", "--help", "--h", "-he"}) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), {word});
+        EXPECT_EQ(r.status, 0) << word;
+        EXPECT_EQ(r.out, kEnglishUsage) << word;
+        EXPECT_EQ(usage(LANG_EN), kEnglishUsage);
+        expect_no_preferences(home);
+    }
+}
+
+TEST(CommandLine, HelpFollowsTheLanguageOfThePreferencesFile) {
+    TempDir home;
+    write_file(home.file(".kxrc"), "Language: Espa\361ol\n");
+    RunResult r = run_kestrix(home.path(), {"-h"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, usage(LANG_ES));
+    // The Spanish second line has no full stop.
+    EXPECT_NE(r.out.find("  -h, -help:            Este texto\n"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    // -h ends the run before anything is saved: the file is as it was.
+    EXPECT_EQ(read_file(home.file(".kxrc")), "Language: Espa\361ol\n");
+}
+
+TEST(CommandLine, UnknownOptionsPrintMessageAndUsageOnStderr) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string rejected;
+    };
+    const Case cases[] = {
+        {{"-x"}, "-x"},
+        {{"-d"}, "-d"},  // missing argument as the last word
+        {{"-d/dev/ttyS0"}, "-d/dev/ttyS0"},
+        {{"--display=:0"}, "--display=:0"},
+        {{"-batch=1"}, "-batch=1"},  // argument to an option that takes none
+        {{"-s", "38400", "--nonsense"}, "--nonsense"},
+    };
+    for (const auto& c : cases) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), c.args);
+        EXPECT_EQ(r.status, 1) << c.rejected;
+        EXPECT_EQ(r.out, "") << c.rejected;
+        const std::string tail = "Option unknown: " + c.rejected + "\n" + kEnglishUsage;
+        ASSERT_GE(r.err.size(), tail.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << c.rejected;
+        // The parser's own message comes first.
+        EXPECT_GT(r.err.size(), tail.size()) << c.rejected;
+        expect_no_preferences(home);
+    }
+}
+
+TEST(CommandLine, WrongSpeedHasNoLineEnd) {
+    TempDir home;
+    RunResult r = run_kestrix(home.path(), {"-s", "600"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Wrong Speed: 600");
+    EXPECT_EQ(r.out, "");
+    expect_no_preferences(home);
+
+    r = run_kestrix(home.path(), {"-speed=fast"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Wrong Speed: fast");
+}
+
+TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
+    // Options are handled in order, so a valid option before -h leaves -h to
+    // end the run with status 0.
+    const std::vector<std::vector<std::string>> ok = {
+        {"-s", "38400", "-h"},   {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
+        {"-sp", "300", "-h"},    {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
+        {"-f", "Latex2e", "-h"}, {"-fo=asciitext", "-h"},  {"-d", "/dev/ttyS0", "-h"},
+        {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
+    };
+    for (const auto& args : ok) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), args);
+        EXPECT_EQ(r.status, 0) << args[0] << " " << args[1];
+        EXPECT_EQ(r.out, kEnglishUsage);
+        EXPECT_EQ(r.err, "") << args[0];
+    }
+}
+
+TEST(CommandLine, UnknownFormatHasNoLineEnd) {
+    for (const char* f : {"tex", "rt", ""}) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), {"-f", f});
+        EXPECT_EQ(r.status, 1) << f;
+        EXPECT_EQ(r.err, std::string("Format unknown: ") + f);
+        expect_no_preferences(home);
+    }
+}
+
+TEST(CommandLine, ErrorsFollowTheLanguageOfThePreferencesFile) {
+    TempDir home;
+    write_file(home.file(".kxrc"), "Language: Deutsch\n");
+    RunResult r = run_kestrix(home.path(), {"-s", "600"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(twrongspeed[LANG_DE]) + ": 600");
+
+    r = run_kestrix(home.path(), {"-q"});
+    EXPECT_EQ(r.status, 1);
+    const std::string tail = std::string(toption[LANG_DE]) + ": -q\n" + usage(LANG_DE);
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+}
+
+TEST(CommandLine, LaterOptionsOverrideEarlierOnes) {
+    TempDir home;
+    // The first -s is bad, so the run ends there even though a good one follows.
+    RunResult r = run_kestrix(home.path(), {"-s", "600", "-s", "9600"});
+    EXPECT_EQ(r.status, 1);
+    // A good one followed by a bad one fails on the bad one.
+    r = run_kestrix(home.path(), {"-s", "9600", "-s", "601"});
+    EXPECT_EQ(r.err, "Wrong Speed: 601");
+}
+
+TEST(CommandLine, WordsThatAreNotOptionsAreIgnored) {
+    TempDir home;
+    RunResult r = run_kestrix(home.path(), {"stray", "-h", "words"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kEnglishUsage);
+}
+
+}  // namespace
