@@ -25,6 +25,11 @@ const char kEnglishUsage[] =
     "  -s, -speed <speed>:   Speed (e.g. 38400)\n"
     "  -f, -format <format>: Output format\n";
 
+// What every run without a preferences file writes first.
+std::string missing(const TempDir& home) {
+    return "Settings can not be loaded: " + home.file(".kxrc") + "\nStarting with default values.\n";
+}
+
 // The preferences file is created only by runs that save it.
 void expect_no_preferences(const TempDir& home) { EXPECT_FALSE(file_exists(home.file(".kxrc"))); }
 
@@ -73,8 +78,9 @@ TEST(CommandLine, UnknownOptionsPrintMessageAndUsageOnStderr) {
         const std::string tail = "Option unknown: " + c.rejected + "\n" + kEnglishUsage;
         ASSERT_GE(r.err.size(), tail.size()) << r.err;
         EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << c.rejected;
-        // The parser's own message comes first.
-        EXPECT_GT(r.err.size(), tail.size()) << c.rejected;
+        // The missing file's message, then the parser's own message come first.
+        EXPECT_EQ(r.err.rfind(missing(home), 0), 0u) << r.err;
+        EXPECT_GT(r.err.size(), missing(home).size() + tail.size()) << c.rejected;
         expect_no_preferences(home);
     }
 }
@@ -83,13 +89,13 @@ TEST(CommandLine, WrongSpeedHasNoLineEnd) {
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"-s", "600"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Wrong Speed: 600");
+    EXPECT_EQ(r.err, missing(home) + "Wrong Speed: 600");
     EXPECT_EQ(r.out, "");
     expect_no_preferences(home);
 
     r = run_kestrix(home.path(), {"-speed=fast"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Wrong Speed: fast");
+    EXPECT_EQ(r.err, missing(home) + "Wrong Speed: fast");
 }
 
 TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
@@ -106,7 +112,7 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
         RunResult r = run_kestrix(home.path(), args);
         EXPECT_EQ(r.status, 0) << args[0] << " " << args[1];
         EXPECT_EQ(r.out, kEnglishUsage);
-        EXPECT_EQ(r.err, "") << args[0];
+        EXPECT_EQ(r.err, missing(home)) << args[0];
     }
 }
 
@@ -115,7 +121,7 @@ TEST(CommandLine, UnknownFormatHasNoLineEnd) {
         TempDir home;
         RunResult r = run_kestrix(home.path(), {"-f", f});
         EXPECT_EQ(r.status, 1) << f;
-        EXPECT_EQ(r.err, std::string("Format unknown: ") + f);
+        EXPECT_EQ(r.err, missing(home) + "Format unknown: " + f);
         expect_no_preferences(home);
     }
 }
@@ -141,7 +147,7 @@ TEST(CommandLine, LaterOptionsOverrideEarlierOnes) {
     EXPECT_EQ(r.status, 1);
     // A good one followed by a bad one fails on the bad one.
     r = run_kestrix(home.path(), {"-s", "9600", "-s", "601"});
-    EXPECT_EQ(r.err, "Wrong Speed: 601");
+    EXPECT_EQ(r.err, missing(home) + "Wrong Speed: 601");
 }
 
 TEST(CommandLine, WordsThatAreNotOptionsAreIgnored) {
