@@ -133,6 +133,36 @@ RunResult run_kestrix(const std::string& home, const std::vector<std::string>& a
     return run_program(argv, {"HOME=" + home, "LC_ALL=C"}, "", timeout_s);
 }
 
+pid_t spawn_program(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& log) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (!log.empty()) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+            close(fd);
+        }
+    }
+    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+    auto args = c_argv(argv);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int wait_program(pid_t pid, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (r < 0) return -1;
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        usleep(20000);
+    }
+}
+
 PenSim::PenSim(const std::vector<std::string>& args) {
     int out_pipe[2];
     if (pipe(out_pipe)) return;
@@ -177,6 +207,17 @@ int PenSim::stop() {
     if (out_fd_ >= 0) close(out_fd_);
     out_fd_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int PenSim::wait_exit(int timeout_ms) {
+    if (pid_ <= 0) return -1;
+    int status = wait_program(pid_, timeout_ms);
+    if (status >= 0) {
+        pid_ = -1;
+        if (out_fd_ >= 0) close(out_fd_);
+        out_fd_ = -1;
+    }
+    return status;
 }
 
 PenSim::~PenSim() { stop(); }

@@ -37,6 +37,14 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 RunResult run_kestrix(const std::string& home, const std::vector<std::string>& args,
                       int timeout_s = 60);
 
+// Starts `argv` with the environment additions and returns at once; standard
+// output and error go to `log` (appended) when given, else they are inherited.
+pid_t spawn_program(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& log = "");
+// Waits up to `timeout_ms` for `pid` to end: its exit status (or 128 + signal),
+// or -1 when it is still running.
+int wait_program(pid_t pid, int timeout_ms);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
@@ -52,6 +60,9 @@ class PenSim {
     bool ok() const { return !tty_.empty(); }
     const std::string& tty() const { return tty_; }
     pid_t pid() const { return pid_; }
+    // Waits up to `timeout_ms` for the simulator to end by itself (for example
+    // after --sessions N): its exit status, or -1 when it is still running.
+    int wait_exit(int timeout_ms);
     // Stops the simulator and returns its exit status.
     int stop();
 
