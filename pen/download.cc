@@ -1,9 +1,111 @@
-// Placeholder.
 #include "pen/download.h"
+
+#include "app/state.h"
 #include "pen/protocol.h"
+#include "pen/serial.h"
+#include "text/store.h"
+
 std::atomic<int> kxinterface_break{0};
 std::atomic<int> kxinterface_lines{0};
 std::atomic<int> kxinterface_active{0};
-int read_text() { return PEN_ERR_SERIAL; }
-int download_text() { return PEN_ERR_TRANSFER; }
-int receive_block(unsigned char*, int* count) { *count = 0; return 0; }
+
+namespace {
+
+// Slack on top of the time a block body takes on the line.
+constexpr int BLOCK_SLACK_MS = 500;
+
+// A bad attempt that finds the counter at this value ends the download: three
+// repeats before the first good block, two after any good block.
+constexpr int BAD_BLOCK_LIMIT = 2;
+
+// Tells the pen the download is over, at whatever rate the line has, and
+// returns the line to 300 bit/s.
+int closing_sequence() {
+    const unsigned char bye = PEN_CMD_BYE;
+    write_paced(&bye, 1);
+    unsigned char ignored;
+    read_byte(&ignored);
+    set_speed(300);
+    return PEN_ERR_TRANSFER;
+}
+
+}  // namespace
+
+int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count) {
+    *count = 0;
+    unsigned char byte;
+    if (!read_byte(&byte)) return 0;
+    if (byte == PEN_REPLY_DONE) return PEN_REPLY_DONE;
+    if (byte != PEN_BLOCK) return 0;
+
+    unsigned char pairs;
+    if (!read_byte(&pairs)) return 0;
+    int n = pairs;
+    // More pairs would not fit the buffer; the body is not read.
+    if (n > BLOCK_MAX_PAIRS) return 0;
+
+    int body = 2 * n + 1;
+    set_vmin(body);
+    int got = read_counted(buffer, body, line_time_ms(body, line_rate()) + BLOCK_SLACK_MS);
+    set_vmin(0);
+    if (got != body) return 0;
+
+    *count = n;
+    unsigned char sum = 0;
+    for (int i = 0; i < 2 * n; i++) sum ^= buffer[i];
+    if (sum != buffer[2 * n]) return 0;
+    return PEN_BLOCK;
+}
+
+int download_text() {
+    kxinterface_lines = 0;
+
+    const unsigned char command[3] = {PEN_CMD_SEND_TEXT,
+                                      static_cast<unsigned char>(get_speedcode(root.speed)), 0x00};
+    if (!write_paced(command, 3)) return PEN_ERR_TRANSFER;
+    set_speed(root.speed);
+
+    const unsigned char ack = PEN_ACK;
+    const unsigned char nak = PEN_NAK;
+    unsigned char buffer[BLOCK_BUFFER_SIZE];
+    int bad = -1;
+    for (;;) {
+        kxinterface_active = 1;
+        int n = 0;
+        int got = receive_block(buffer, &n);
+
+        // The end marker wins over a stop request: the text is complete.
+        if (got == PEN_REPLY_DONE) {
+            set_speed(300);
+            return PEN_OK;
+        }
+        if (kxinterface_break != 0) return PEN_BREAK;
+
+        if (got == PEN_BLOCK) {
+            if (!store_block(buffer, n)) return PEN_ERR_MEMORY;
+            bad = 0;
+            kxinterface_lines++;
+            if (!write_paced(&ack, 1)) return closing_sequence();
+            continue;
+        }
+
+        if (bad == BAD_BLOCK_LIMIT) return closing_sequence();
+        bad++;
+        if (!write_paced(&nak, 1)) return closing_sequence();
+    }
+}
+
+int read_text() {
+    kxinterface_break = 0;
+    if (!open_port()) return PEN_ERR_SERIAL;
+    int result = PEN_ERR_CONNECT;
+    if (wake_pen()) {
+        int before = root.text_length;
+        result = download_text();
+        if (root.text_length != before) root.unsaved = 1;
+    }
+    // Also after a failed wake-up, unlike the configuration exchanges.
+    bye_pen();
+    close_port();
+    return result;
+}

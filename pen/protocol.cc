@@ -1,10 +1,109 @@
-// Placeholder.
 #include "pen/protocol.h"
-int wake_pen() { return 0; }
-int bye_pen() { return 0; }
-int erase_pen() { return 0; }
-int request_configuration(unsigned char*) { return 0; }
-int send_configuration(unsigned char*) { return 0; }
-int read_configuration(AppState*) { return PEN_ERR_SERIAL; }
-int write_configuration(AppState*) { return PEN_ERR_SERIAL; }
-int clear_flash() { return PEN_ERR_SERIAL; }
+
+#include "pen/serial.h"
+
+namespace {
+
+// The configuration reply arrives as one burst; a pen that goes quiet after
+// the request must not hold the caller (the main thread) for long.
+constexpr int CONFIG_REPLY_TIMEOUT_MS = 2000;
+
+// VTIME in tenths of a second: the normal reply wait and the erase's wait.
+constexpr int REPLY_VTIME = 5;
+constexpr int ERASE_VTIME = 100;
+
+int reply_is(unsigned char expected) {
+    unsigned char byte;
+    if (!read_byte(&byte)) return 0;
+    return byte == expected ? 1 : 0;
+}
+
+}  // namespace
+
+int wake_pen() {
+    // Every wake-up starts at 300 bit/s with an empty input queue.
+    set_speed(300);
+    if (!write_byte(PEN_CMD_WAKE)) return 0;
+    return reply_is(PEN_REPLY_WAKE);
+}
+
+int bye_pen() {
+    if (!write_byte(PEN_CMD_BYE)) return 0;
+    return reply_is(PEN_REPLY_BYE);
+}
+
+int erase_pen() {
+    if (!write_byte(PEN_CMD_ERASE)) return 0;
+    set_vtime(ERASE_VTIME);
+    unsigned char byte;
+    // Without a reply the long wait stays in force for the goodbye, which
+    // gives a pen still busy erasing time to answer it.
+    if (!read_byte(&byte)) return 0;
+    set_vtime(REPLY_VTIME);
+    return byte == PEN_REPLY_DONE ? 1 : 0;
+}
+
+int request_configuration(unsigned char reply[CONFIG_REPLY_SIZE]) {
+    const unsigned char command = PEN_CMD_GET_CONFIG;
+    if (!write_paced(&command, 1)) return 0;
+    set_vmin(CONFIG_REPLY_SIZE);
+    int got = read_counted(reply, CONFIG_REPLY_SIZE, CONFIG_REPLY_TIMEOUT_MS);
+    set_vmin(0);
+    return got == CONFIG_REPLY_SIZE && reply[0] == PEN_REPLY_CONFIG ? 1 : 0;
+}
+
+int send_configuration(unsigned char packet[CONFIG_PACKET_SIZE]) {
+    packet[0] = PEN_CMD_SET_CONFIG;
+    if (!write_paced(packet, CONFIG_PACKET_SIZE)) return 0;
+    return reply_is(PEN_REPLY_DONE);
+}
+
+int read_configuration(AppState* state) {
+    if (!open_port()) return PEN_ERR_SERIAL;
+    int result = PEN_ERR_CONNECT;
+    if (wake_pen()) {
+        result = PEN_ERR_TRANSFER;
+        unsigned char reply[CONFIG_REPLY_SIZE];
+        if (request_configuration(reply)) {
+            state->mode = reply[1];
+            state->menu_language = reply[2];
+            state->text_language = reply[3];
+            state->target_language = reply[4];
+            state->memory_free = reply[5];
+            state->battery_level = reply[6];
+            state->firmware_major = reply[7];
+            state->firmware_minor = reply[8];
+            result = PEN_OK;
+        }
+        bye_pen();
+    }
+    close_port();
+    return result;
+}
+
+int write_configuration(AppState* state) {
+    unsigned char packet[CONFIG_PACKET_SIZE];
+    packet[0] = PEN_CMD_SET_CONFIG;
+    packet[1] = static_cast<unsigned char>(state->mode & 0xFF);
+    packet[2] = static_cast<unsigned char>(state->menu_language & 0xFF);
+    packet[3] = static_cast<unsigned char>(state->text_language & 0xFF);
+    packet[4] = static_cast<unsigned char>(state->target_language & 0xFF);
+
+    if (!open_port()) return PEN_ERR_SERIAL;
+    int result = PEN_ERR_CONNECT;
+    if (wake_pen()) {
+        if (send_configuration(packet)) result = PEN_OK;
+        bye_pen();
+    }
+    close_port();
+    return result;
+}
+
+int clear_flash() {
+    if (!open_port()) return PEN_ERR_SERIAL;
+    int result = PEN_ERR_CONNECT;
+    if (wake_pen()) result = erase_pen() ? PEN_OK : PEN_ERR_TRANSFER;
+    bye_pen();
+    close_port();
+    return result;
+}

@@ -1,18 +1,243 @@
-// Placeholder.
 #include "pen/serial.h"
-#include <termios.h>
-const SpeedEntry speed_table[] = {{300, B300, 0}, {1200, B1200, 1}, {2400, B2400, 2}, {4800, B4800, 3}, {9600, B9600, 4}, {19200, B19200, 5}, {38400, B38400, 6}, {57600, B57600, 7}, {115200, B115200, 8}, {-1, -1, -1}};
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/state.h"
+
+const SpeedEntry speed_table[] = {
+    {300, B300, 0},       {1200, B1200, 1},   {2400, B2400, 2},   {4800, B4800, 3},
+    {9600, B9600, 4},     {19200, B19200, 5}, {38400, B38400, 6}, {57600, B57600, 7},
+    {115200, B115200, 8}, {-1, -1, -1},
+};
+
 int port_fd = -1;
 struct termios saved_termios;
-int get_speed(int index) { return speed_table[index].rate; }
-int get_baudflag(int) { return 0; }
-int get_speedcode(int) { return 0; }
-int open_port() { return 0; }
-void close_port() {}
-void set_speed(int) {}
-void set_vmin(int) {}
-void set_vtime(int) {}
-int write_paced(const unsigned char*, int) { return 0; }
-int read_byte(unsigned char*) { return 0; }
-int read_counted(unsigned char*, int, int) { return 0; }
-int line_time_ms(int, int) { return 0; }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr tcflag_t LINE_CFLAGS = CS8 | CREAD | PARENB | CLOCAL;
+
+// What the open line was last set to; the reads bound their waits by
+// line_vtime, the block deadline and the debug channel use line_speed.
+int line_vtime = 5;
+int line_speed = 300;
+
+bool debug_serial() {
+    const char* v = std::getenv("KESTRIX_DEBUG");
+    return v != nullptr && std::strstr(v, "serial") != nullptr;
+}
+
+void debug_byte(const char* direction, unsigned char byte) {
+    if (!debug_serial()) return;
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    std::fprintf(stderr, "serial %s 0x%02X %ld.%06ld %d bit/s\n", direction, byte,
+                 static_cast<long>(t.tv_sec), t.tv_nsec / 1000, line_speed);
+}
+
+// Milliseconds left until `deadline`, rounded up so poll() never wakes early.
+int ms_left(Clock::time_point deadline) {
+    auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+    return static_cast<int>((us + 999) / 1000);
+}
+
+// 1 when the line has something to read (data, a hang-up or an error: the read
+// that follows tells which), 0 when the deadline passed first.
+int wait_readable(Clock::time_point deadline) {
+    for (;;) {
+        struct pollfd p = {port_fd, POLLIN, 0};
+        int r = poll(&p, 1, ms_left(deadline));
+        if (r > 0) return 1;
+        if (r == 0) return 0;
+        if (errno != EINTR) return 0;
+    }
+}
+
+ssize_t read_some(unsigned char* buf, size_t count) {
+    for (;;) {
+        ssize_t r = read(port_fd, buf, count);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+void apply_cc(int index, int value) {
+    struct termios t;
+    tcgetattr(port_fd, &t);
+    t.c_cc[index] = static_cast<cc_t>(value & 0xFF);
+    tcsetattr(port_fd, TCSANOW, &t);
+}
+
+}  // namespace
+
+int get_speed(int index) {
+    if (index < 0 || index >= SPEED_COUNT) return speed_table[SPEED_COUNT].rate;
+    return speed_table[index].rate;
+}
+
+int get_baudflag(int rate) {
+    for (int i = 0; speed_table[i].rate != -1; i++) {
+        if (speed_table[i].rate == rate) return speed_table[i].baudflag;
+    }
+    return 0;
+}
+
+int get_speedcode(int rate) {
+    for (int i = 0; speed_table[i].rate != -1; i++) {
+        if (speed_table[i].rate == rate) return speed_table[i].speedcode;
+    }
+    return speed_table[0].speedcode;
+}
+
+int open_port() {
+    if (port_fd != -1) close_port();
+
+    // O_NONBLOCK only for the open itself: a serial port whose settings lack
+    // CLOCAL would otherwise wait for a carrier the pen never raises. The line
+    // is used in blocking mode, as its read timing assumes.
+    int fd = open(root.device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return 0;
+
+    // Pen commands written into a user's file would corrupt it.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = ENOTTY;
+        return 0;
+    }
+
+    // Settings results are not checked: a device that is not a terminal
+    // (the null device, a FIFO) still counts as an open line.
+    tcgetattr(fd, &saved_termios);
+
+    struct termios t;
+    std::memset(&t, 0, sizeof t);
+    t.c_iflag = IGNPAR;
+    t.c_oflag = 0;
+    t.c_cflag = B300 | LINE_CFLAGS;
+    t.c_lflag = 0;
+    t.c_line = 0;
+    cfsetospeed(&t, B300);
+    cfsetispeed(&t, B300);
+    t.c_cc[VTIME] = 5;
+    t.c_cc[VMIN] = 0;
+
+    tcflush(fd, TCIFLUSH);
+    tcsetattr(fd, TCSANOW, &t);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    port_fd = fd;
+    line_vtime = 5;
+    line_speed = 300;
+    return 1;
+}
+
+void close_port() {
+    if (port_fd == -1) return;
+    // Flush input only: queued output still goes out to the pen.
+    tcflush(port_fd, TCIFLUSH);
+    tcsetattr(port_fd, TCSANOW, &saved_termios);
+    close(port_fd);
+    port_fd = -1;
+}
+
+void set_speed(int rate) {
+    if (port_fd == -1) return;
+    // A rate outside the table would give B0, which hangs the line up; the pen
+    // is told 300 bit/s for such a rate (get_speedcode), so the line uses it too.
+    if (get_baudflag(rate) == 0) rate = speed_table[0].rate;
+    speed_t baud = static_cast<speed_t>(get_baudflag(rate));
+    struct termios t;
+    tcgetattr(port_fd, &t);
+    t.c_cflag = baud | LINE_CFLAGS;
+    cfsetospeed(&t, baud);
+    cfsetispeed(&t, baud);
+    // The pen needs time around a speed change. TCSAFLUSH lets queued output
+    // go out at the old rate and discards what arrived before the change.
+    usleep(100000);
+    tcsetattr(port_fd, TCSAFLUSH, &t);
+    line_speed = rate;
+    usleep(20000);
+}
+
+void set_vmin(int count) {
+    if (port_fd == -1) return;
+    apply_cc(VMIN, count);
+}
+
+void set_vtime(int tenths) {
+    if (port_fd == -1) return;
+    apply_cc(VTIME, tenths);
+    line_vtime = tenths & 0xFF;
+}
+
+int write_paced(const unsigned char* bytes, int count) {
+    for (int i = 0; i < count; i++) {
+        ssize_t r;
+        do {
+            r = write(port_fd, &bytes[i], 1);
+        } while (r < 0 && errno == EINTR);
+        if (r != 1) return 0;
+        debug_byte("tx", bytes[i]);
+        // The pen needs 1 ms after every byte.
+        usleep(1000);
+    }
+    return 1;
+}
+
+int write_byte(unsigned char byte) {
+    ssize_t r;
+    do {
+        r = write(port_fd, &byte, 1);
+    } while (r < 0 && errno == EINTR);
+    if (r != 1) return 0;
+    debug_byte("tx", byte);
+    return 1;
+}
+
+int read_byte(unsigned char* byte) {
+    if (port_fd == -1) return 0;
+    // VTIME bounds the wait on a terminal; poll() bounds it on anything else.
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(line_vtime * 100);
+    if (!wait_readable(deadline)) return 0;
+    if (read_some(byte, 1) != 1) return 0;
+    debug_byte("rx", *byte);
+    return 1;
+}
+
+int read_counted(unsigned char* buf, int count, int timeout_ms) {
+    if (port_fd == -1 || count <= 0) return 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int got = 0;
+    while (got < count) {
+        if (!wait_readable(deadline)) break;
+        ssize_t r = read_some(buf + got, static_cast<size_t>(count - got));
+        if (r <= 0) break;  // failure or hang-up: the device is gone
+        for (ssize_t i = 0; i < r; i++) debug_byte("rx", buf[got + i]);
+        got += static_cast<int>(r);
+    }
+    return got;
+}
+
+int line_time_ms(int bytes, int rate) {
+    if (bytes <= 0 || rate <= 0) return 0;
+    long long bits = static_cast<long long>(bytes) * 11 * 1000;
+    return static_cast<int>((bits + rate - 1) / rate);
+}
+
+int line_rate() {
+    return line_speed;
+}

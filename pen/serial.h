@@ -14,14 +14,22 @@
 //   get_speed       rate of row 0..8 of the speed table
 //   get_baudflag    termios speed constant of a rate, 0 if none
 //   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
-//   open_port       1 opened with the pen settings, 0 not opened (errno kept)
+//   open_port       1 opened with the pen settings, 0 not opened or a regular file
+//                   (errno kept); closes a device still open first
 //   close_port      settings back, descriptor closed; nothing when none open
 //   set_speed       new rate after 100 ms, queued output sent, input flushed; 20 ms
+//                   (a rate not in the table sets 300 bit/s, never B0)
 //   set_vmin        VMIN of the open line (low 8 bits)
 //   set_vtime       VTIME of the open line (low 8 bits)
 //   write_paced     1 every byte written (1 ms after each), 0 at the first failure
+//   write_byte      1 one byte written with one plain write (no pause), 0 not
 //   read_byte       1 one byte read within the line's VTIME, 0 none or failure
 //   read_counted    number of bytes collected (0..count) before a deadline
+//   line_rate       bit rate the open line was last set to
+//
+// Debugging: with KESTRIX_DEBUG containing "serial" in the environment, every
+// byte written and read is printed to standard error with its direction, the
+// monotonic time and the line rate. Silent otherwise.
 #pragma once
 
 #include <termios.h>
@@ -52,9 +60,12 @@ void set_speed(int rate);
 void set_vmin(int count);
 void set_vtime(int tenths);
 int write_paced(const unsigned char* bytes, int count);
+// The wake, goodbye and erase command bytes go out this way; EINTR is retried.
+int write_byte(unsigned char byte);
 
-// One plain read of one byte with the line's current VMIN 0 / VTIME timing.
-// 1 when a byte came, 0 when none came or the read failed.
+// One read of one byte, awaited for at most the line's current VTIME (poll()
+// with a monotonic deadline, so a device without terminal timing cannot hang
+// it). 1 when a byte came, 0 when none came, the read failed or gave nothing.
 int read_byte(unsigned char* byte);
 
 // Collects up to `count` bytes into `buf` by repeated reads until all are in or
@@ -67,3 +78,6 @@ int read_counted(unsigned char* buf, int count, int timeout_ms);
 // Time in milliseconds that `bytes` bytes take on the line at `rate` bit/s
 // (11 bits per byte: start, 8 data, parity, stop), rounded up.
 int line_time_ms(int bytes, int rate);
+
+// The bit rate set by the last open_port or set_speed.
+int line_rate();
