@@ -29,6 +29,20 @@ int closing_sequence() {
     return PEN_ERR_TRANSFER;
 }
 
+// Reads and drops the body of a block too large for the buffer, so that the
+// pen's repeat after the request to send again starts on a fresh attempt
+// instead of being buried under the rest of the oversized body.
+void drop_body(int bytes) {
+    unsigned char scratch[BLOCK_BUFFER_SIZE];
+    while (bytes > 0) {
+        const int chunk = bytes < BLOCK_BUFFER_SIZE ? bytes : BLOCK_BUFFER_SIZE;
+        const int got =
+            read_counted(scratch, chunk, line_time_ms(chunk, line_rate()) + BLOCK_SLACK_MS);
+        if (got != chunk) return;
+        bytes -= chunk;
+    }
+}
+
 }  // namespace
 
 int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count) {
@@ -41,8 +55,12 @@ int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count) {
     unsigned char pairs;
     if (!read_byte(&pairs)) return 0;
     int n = pairs;
-    // More pairs would not fit the buffer; the body is not read.
-    if (n > BLOCK_MAX_PAIRS) return 0;
+    // More pairs would not fit the buffer: a bad attempt, whose body is
+    // dropped without ever being stored.
+    if (n > BLOCK_MAX_PAIRS) {
+        drop_body(2 * n + 1);
+        return 0;
+    }
 
     int body = 2 * n + 1;
     set_vmin(body);
