@@ -1,7 +1,10 @@
 #include "pen/serial.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +104,52 @@ int get_speedcode(int rate) {
     return speed_table[0].speedcode;
 }
 
+namespace {
+
+// Whether open_port switched the driver's low-latency mode on, so that
+// close_port switches it off again.
+bool low_latency_set = false;
+
+// The line is the program's alone while it is open: an advisory lock that
+// other programs using the same convention respect, and the terminal's
+// exclusive mode, which makes further opens of the device fail. 0 when
+// another program holds the lock.
+int claim_line(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Only a lock held elsewhere counts; a device without locking is used.
+        if (errno == EWOULDBLOCK) return 0;
+    }
+    ioctl(fd, TIOCEXCL);
+    return 1;
+}
+
+// USB serial adapters hold back short replies for their latency timer, and
+// this protocol waits for a reply after every block: ask for low latency
+// where the driver knows the setting. Nothing changes where it does not.
+void ask_low_latency(int fd) {
+    low_latency_set = false;
+    struct serial_struct ss;
+    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+    if (ss.flags & ASYNC_LOW_LATENCY) return;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    low_latency_set = ioctl(fd, TIOCSSERIAL, &ss) == 0;
+}
+
+void release_line(int fd) {
+    if (low_latency_set) {
+        struct serial_struct ss;
+        if (ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+            ss.flags &= ~ASYNC_LOW_LATENCY;
+            ioctl(fd, TIOCSSERIAL, &ss);
+        }
+        low_latency_set = false;
+    }
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+}
+
+}  // namespace
+
 int open_port() {
     if (port_fd != -1) close_port();
 
@@ -117,6 +166,13 @@ int open_port() {
         errno = ENOTTY;
         return 0;
     }
+    // Another program on the line would mix its bytes with the pen's.
+    if (!claim_line(fd)) {
+        close(fd);
+        errno = EBUSY;
+        return 0;
+    }
+    ask_low_latency(fd);
 
     // Settings results are not checked: a device that is not a terminal
     // (the null device, a FIFO) still counts as an open line.
@@ -150,6 +206,7 @@ void close_port() {
     // Flush input only: queued output still goes out to the pen.
     tcflush(port_fd, TCIFLUSH);
     tcsetattr(port_fd, TCSANOW, &saved_termios);
+    release_line(port_fd);
     close(port_fd);
     port_fd = -1;
 }

@@ -14,9 +14,13 @@
 //   get_speed       rate of row 0..8 of the speed table
 //   get_baudflag    termios speed constant of a rate, 0 if none
 //   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
-//   open_port       1 opened with the pen settings, 0 not opened or a regular file
-//                   (errno kept); closes a device still open first
-//   close_port      settings back, descriptor closed; nothing when none open
+//   open_port       1 opened with the pen settings and held exclusively (a lock
+//                   and the terminal's exclusive mode; low latency asked of
+//                   USB adapters), 0 not opened, a regular file, or a line held
+//                   by another program (errno kept); closes a device still open
+//                   first
+//   close_port      settings, exclusive mode and latency back, descriptor closed;
+//                   nothing when none open
 //   set_speed       new rate after 100 ms, queued output sent, input flushed; 20 ms
 //                   (a rate not in the table sets 300 bit/s, never B0)
 //   set_vmin        VMIN of the open line (low 8 bits)

@@ -1,5 +1,10 @@
 #include "pen/protocol.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 
@@ -242,3 +247,43 @@ TEST_F(ProtocolTest, SlowEraseUnacknowledgedKeepsTheLongWait) {
 }
 
 }  // namespace
+
+// Two openers of one line: a line held by another program is not used, and
+// nothing is sent on it; the program's own hold ends with its exchange.
+TEST_F(ProtocolTest, LineHeldByAnotherProgramIsNotUsed) {
+    TestPen pen;
+    ASSERT_TRUE(pen.ok());
+    use_device(pen.path());
+    int other = open(pen.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    pen.start();
+    EXPECT_EQ(read_configuration(&root), PEN_ERR_SERIAL);
+    EXPECT_EQ(clear_flash(), PEN_ERR_SERIAL);
+    pen.finish(200);
+    EXPECT_TRUE(pen.received().empty());
+    EXPECT_EQ(port_fd, -1);
+    close(other);
+}
+
+TEST_F(ProtocolTest, OpenLineIsHeldExclusivelyUntilClosed) {
+    TestPen pen;
+    ASSERT_TRUE(pen.ok());
+    use_device(pen.path());
+    ASSERT_EQ(open_port(), 1);
+    int excl = 0;
+    ASSERT_EQ(ioctl(port_fd, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+    int other = open(pen.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (other >= 0) {  // root may open an exclusive terminal; the lock still holds
+        EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+        close(other);
+    }
+    close_port();
+    other = open(pen.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 0);
+    close(other);
+}
