@@ -1,6 +1,260 @@
-// Placeholder.
+// Save dialog: a GTK save file chooser with the program's own texts, its own
+// handling of directories and existing files, and a row for the export format.
+//
+// The chooser's OK button answers with a response of the program's own
+// (SAVE_RESPONSE_OK) rather than GTK_RESPONSE_ACCEPT: on an accept response
+// GtkFileChooserDialog runs checks of its own first (entering folders, error
+// dialogs for names it cannot resolve, in the toolkit's language) and may
+// swallow the response, so the user would never see the program's messages
+// nor would a failed path be remembered. With its own response the dialog
+// enters directories, asks before overwriting and reports a failed export
+// itself, in the interface language.
 #include "text/save_dialog.h"
-GtkWidget* get_translated_file_selection() { return nullptr; }
-void Save() {}
-void save_dialog_ok(GtkWidget*, gpointer) {}
-void save_dialog_destroy(GtkWidget*, gpointer) {}
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "app/catalogue.h"
+#include "app/state.h"
+#include "text/export.h"
+#include "ui/convert.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+constexpr int SAVE_RESPONSE_OK = 1;
+
+// The chooser's name field in the file-system encoding (g_free).
+char* typed_name(GtkFileChooser* chooser) {
+    gchar* utf8 = gtk_file_chooser_get_current_name(chooser);
+    if (!utf8) return g_strdup("");
+    gchar* name = g_filename_from_utf8(utf8, -1, nullptr, nullptr, nullptr);
+    if (!name) name = from_utf8(utf8);
+    g_free(utf8);
+    return name;
+}
+
+// The path that the name field stands for (g_free): an absolute name as it is,
+// "~" and "~/..." in the home directory, any other name in the chooser's
+// current folder. Empty when nothing is typed. The chooser's own file name
+// cannot serve here: in save mode it gives none for a typed "dir/".
+char* chooser_path(GtkFileChooser* chooser) {
+    char* name = typed_name(chooser);
+    if (name[0] == '\0' || name[0] == '/') return name;
+    if (name[0] == '~' && (name[1] == '\0' || name[1] == '/')) {
+        char* path = g_strconcat(g_get_home_dir(), name + 1, nullptr);
+        g_free(name);
+        return path;
+    }
+    gchar* folder = gtk_file_chooser_get_current_folder(chooser);
+    // Until the chooser has loaded its first folder it reports none; it
+    // starts in the working directory then.
+    if (!folder) folder = g_get_current_dir();
+    const size_t len = std::strlen(folder);
+    const bool has_slash = len > 0 && folder[len - 1] == '/';
+    char* path = g_strconcat(folder, has_slash ? "" : "/", name, nullptr);
+    g_free(folder);
+    g_free(name);
+    return path;
+}
+
+// Cuts trailing '/' characters, but never the root "/" itself.
+void strip_trailing_slashes(char* path) {
+    size_t len = std::strlen(path);
+    while (len > 1 && path[len - 1] == '/') path[--len] = '\0';
+}
+
+// The path as an ISO-8859-1 text for the program's dialogs (g_free): paths
+// are bytes in the file-system encoding (UTF-8 on current systems), the
+// dialogs take ISO-8859-1, so a name such as "Ärger.txt" is turned into the
+// characters it shows in the chooser; what ISO-8859-1 lacks becomes '?'.
+char* display_path(const char* path) {
+    gchar* utf8 = g_filename_display_name(path);
+    char* latin1 = from_utf8(utf8);
+    g_free(utf8);
+    return latin1;
+}
+
+// Opens `folder` in the chooser with an empty name field.
+void enter_folder(GtkFileChooser* chooser, const char* folder) {
+    gtk_file_chooser_set_current_folder(chooser, folder);
+    gtk_file_chooser_set_current_name(chooser, "");
+}
+
+// The chooser opens in the directory of the last file with its name in the
+// name field. When that directory is gone (the last attempt may have failed
+// for just that reason), or the name ends in '/', the whole path stands in
+// the name field instead.
+void preset_name(GtkFileChooser* chooser, const char* save_name) {
+    gchar* folder = g_path_get_dirname(save_name);
+    gchar* base = g_path_get_basename(save_name);
+    const size_t len = std::strlen(save_name);
+    const bool in_folder = g_file_test(folder, G_FILE_TEST_IS_DIR) && save_name[len - 1] != '/';
+    const char* shown = in_folder ? base : save_name;
+    gchar* utf8 = g_filename_to_utf8(shown, -1, nullptr, nullptr, nullptr);
+    if (!utf8) utf8 = g_filename_display_name(shown);
+    if (in_folder) gtk_file_chooser_set_current_folder(chooser, folder);
+    gtk_file_chooser_set_current_name(chooser, utf8);
+    g_free(utf8);
+    g_free(base);
+    g_free(folder);
+}
+
+GtkWidget* format_row(SaveWidgets* w) {
+    const int l = root.language;
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+    char* label_text = to_utf8(tfs_format[l]);
+    GtkWidget* label = gtk_label_new(label_text);
+    g_free(label_text);
+
+    // A plain combo: only the three names can be chosen.
+    w->format_combo = gtk_combo_box_text_new();
+    for (int i = 0; i < FORMAT_COUNT; i++) {
+        const char* name = get_format_string(i);
+        char* text = to_utf8(name ? name : "");
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w->format_combo), text);
+        g_free(text);
+    }
+    const int current =
+        root.save_format >= 0 && root.save_format < FORMAT_COUNT ? root.save_format : FORMAT_ASCII;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(w->format_combo), current);
+
+    gtk_box_pack_end(GTK_BOX(row), w->format_combo, TRUE, TRUE, 0);
+    gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 0);
+    gtk_widget_show(label);
+    gtk_widget_show(w->format_combo);
+    gtk_widget_show(row);
+    return row;
+}
+
+// The format whose dialog name the combo shows, compared over the length of
+// the shown text; ASCII when none matches.
+int chosen_format(GtkWidget* combo) {
+    gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    if (!utf8) return FORMAT_ASCII;
+    char* text = from_utf8(utf8);
+    g_free(utf8);
+    const size_t len = std::strlen(text);
+    int format = FORMAT_ASCII;
+    for (int i = 0; i < FORMAT_COUNT; i++) {
+        const char* name = get_format_string(i);
+        if (name && std::strncmp(text, name, len) == 0) {
+            format = i;
+            break;
+        }
+    }
+    g_free(text);
+    return format;
+}
+
+void save_dialog_response(GtkDialog* dialog, gint response, gpointer record) {
+    if (response == SAVE_RESPONSE_OK) {
+        save_dialog_ok(GTK_WIDGET(dialog), record);
+        return;
+    }
+    // Cancel, and the window manager's close.
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+}  // namespace
+
+GtkWidget* get_translated_file_selection() {
+    const int l = root.language;
+    char* title = to_utf8(tfs_title[l]);
+    char* cancel = to_utf8(tCancel[l]);
+    char* ok = to_utf8(tOK[l]);
+    // The old file selection's buttons to create folders and to delete or
+    // rename files, and the titles of its two lists, have no counterpart in
+    // the GTK 3 chooser: it offers no such buttons (folder creation is
+    // switched off below) and its lists carry the toolkit's own headings.
+    GtkWidget* chooser = gtk_file_chooser_dialog_new(
+        title, root.main_window ? GTK_WINDOW(root.main_window) : nullptr,
+        GTK_FILE_CHOOSER_ACTION_SAVE, cancel, GTK_RESPONSE_CANCEL, ok, SAVE_RESPONSE_OK, nullptr);
+    g_free(ok);
+    g_free(cancel);
+    g_free(title);
+    gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), FALSE);
+    // The program asks its own question, in the interface language.
+    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), FALSE);
+    // Enter in the name field presses OK.
+    gtk_dialog_set_default_response(GTK_DIALOG(chooser), SAVE_RESPONSE_OK);
+    return chooser;
+}
+
+void Save() {
+    SaveWidgets* w = g_new0(SaveWidgets, 1);
+    w->file_selection = get_translated_file_selection();
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
+    // A grab needs the window's GDK window.
+    gtk_widget_realize(w->file_selection);
+    gtk_grab_add(w->file_selection);
+
+    if (root.save_name[0] != '\0') {
+        preset_name(chooser, root.save_name);
+    } else {
+        gchar* cwd = g_get_current_dir();
+        gtk_file_chooser_set_current_folder(chooser, cwd);
+        gtk_file_chooser_set_current_name(chooser, "");
+        g_free(cwd);
+    }
+
+    gtk_file_chooser_set_extra_widget(chooser, format_row(w));
+
+    g_signal_connect(w->file_selection, "response", G_CALLBACK(save_dialog_response), w);
+    g_signal_connect(w->file_selection, "destroy", G_CALLBACK(save_dialog_destroy), w);
+    gtk_widget_show(w->file_selection);
+}
+
+void save_dialog_ok(GtkWidget*, gpointer record) {
+    SaveWidgets* w = static_cast<SaveWidgets*>(record);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
+    const int l = root.language;
+
+    char* path = chooser_path(chooser);
+    // Nothing typed names the folder already shown: nothing to enter, nothing
+    // to export, and nothing worth a message.
+    if (path[0] == '\0') {
+        g_free(path);
+        return;
+    }
+
+    char* copy = g_strdup(path);
+    strip_trailing_slashes(copy);
+    struct stat st;
+    if (stat(copy, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            enter_folder(chooser, copy);
+            g_free(copy);
+            g_free(path);
+            return;
+        }
+        char* shown = display_path(copy);
+        const int yes = Sicher(tfs_exists_title[l], shown, tfs_exists_s1[l], tYes[l], tNo[l]);
+        g_free(shown);
+        if (yes != 1) {
+            g_free(copy);
+            g_free(path);
+            return;
+        }
+    }
+    g_free(copy);
+
+    root.save_format = chosen_format(w->format_combo);
+    // The path as typed, trailing slashes included: a name that ends in "/"
+    // but is no directory fails, rather than writing a file of another name.
+    if (ExportText(path, nullptr)) {
+        g_free(path);
+        gtk_widget_destroy(w->file_selection);  // frees w through the destroy handler
+        return;
+    }
+    char* shown = display_path(path);
+    show_error_and_wait(tfs_error1[l], shown, tfs_error2[l]);
+    g_free(shown);
+    g_free(path);
+}
+
+void save_dialog_destroy(GtkWidget* widget, gpointer record) {
+    gtk_grab_remove(widget);
+    g_free(record);
+}

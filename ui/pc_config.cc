@@ -1,7 +1,159 @@
-// Placeholder.
+// PC configuration dialog: interface language, serial device and bit rate.
 #include "ui/pc_config.h"
-void ConfigurePC() {}
-void pc_config_ok(GtkWidget*, gpointer) {}
-void pc_config_cancel(GtkWidget*, gpointer) {}
-gboolean pc_config_delete(GtkWidget*, GdkEvent*, gpointer) { return TRUE; }
-void pc_config_destroy(GtkWidget*, gpointer) {}
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/catalogue.h"
+#include "app/state.h"
+#include "pen/serial.h"
+#include "ui/convert.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const char* const device_choices[] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
+
+// One row: the combo at the right edge, its label just left of it.
+void add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* combo) {
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+    char* text = to_utf8(label_latin1);
+    GtkWidget* label = gtk_label_new(text);
+    g_free(text);
+    gtk_box_pack_end(GTK_BOX(row), combo, FALSE, FALSE, 0);
+    gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
+    gtk_widget_show(combo);
+    gtk_widget_show(label);
+    gtk_box_pack_start(GTK_BOX(vbox), row, FALSE, FALSE, 5);
+    gtk_widget_show(row);
+}
+
+// The device path as the entry shows it (g_free). Paths are bytes in the
+// file-system encoding; one that does not convert is shown as ISO-8859-1.
+char* device_display(const char* device) {
+    gchar* utf8 = g_filename_to_utf8(device, -1, nullptr, nullptr, nullptr);
+    return utf8 ? utf8 : to_utf8(device);
+}
+
+GtkWidget* language_combo() {
+    GtkWidget* combo = gtk_combo_box_text_new();
+    for (int i = 0; i < LANG_COUNT; i++) {
+        char* name = to_utf8(tlanguages[i]);
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), name);
+        g_free(name);
+    }
+    if (root.language >= 0 && root.language < LANG_COUNT)
+        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), root.language);
+    return combo;
+}
+
+GtkWidget* device_combo() {
+    GtkWidget* combo = gtk_combo_box_text_new_with_entry();
+    for (const char* choice : device_choices)
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), choice);
+    char* shown = device_display(root.device);
+    gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), shown);
+    g_free(shown);
+    return combo;
+}
+
+GtkWidget* speed_combo() {
+    GtkWidget* combo = gtk_combo_box_text_new();
+    for (int i = 0; i < SPEED_COUNT; i++) {
+        char rate[10];
+        std::snprintf(rate, sizeof rate, "%d", get_speed(i));
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), rate);
+        if (get_speed(i) == root.speed) gtk_combo_box_set_active(GTK_COMBO_BOX(combo), i);
+    }
+    return combo;
+}
+
+void apply_language(GtkWidget* combo) {
+    gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    if (!utf8) return;
+    char* name = from_utf8(utf8);
+    g_free(utf8);
+    const int language = language_from_name(name);
+    g_free(name);
+    if (language == root.language) return;
+    root.language = language;
+    // The dialog also opens at the first start over the main window; without
+    // a window there is no menu bar to rebuild.
+    if (root.main_window) ExchangeMenubar();
+}
+
+void apply_device(GtkWidget* combo) {
+    const char* typed = gtk_entry_get_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))));
+    // An entry left as it was shown keeps the device's bytes exactly, also
+    // where the display had to convert them.
+    char* shown = device_display(root.device);
+    const bool unchanged = std::strcmp(shown, typed) == 0;
+    g_free(shown);
+    if (unchanged) return;
+    gchar* path = g_filename_from_utf8(typed, -1, nullptr, nullptr, nullptr);
+    if (!path) path = from_utf8(typed);
+    copy_bounded(root.device, path, DEVICE_MAX);
+    g_free(path);
+}
+
+void apply_speed(GtkWidget* combo) {
+    gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    if (!text) return;
+    root.speed = static_cast<int>(std::atol(text));
+    g_free(text);
+}
+
+}  // namespace
+
+void ConfigurePC() {
+    const int l = root.language;
+    PcConfigWidgets* w = g_new0(PcConfigWidgets, 1);
+    GtkWidget* vbox = nullptr;
+    GtkWidget* buttons = nullptr;
+    w->dialog = kx_dialog_new(5, &vbox, &buttons);
+    // A grab needs the window's GDK window.
+    gtk_widget_realize(w->dialog);
+    gtk_grab_add(w->dialog);
+    char* title = to_utf8(tpcconfig[l]);
+    gtk_window_set_title(GTK_WINDOW(w->dialog), title);
+    g_free(title);
+    g_signal_connect(w->dialog, "delete-event", G_CALLBACK(pc_config_delete), w);
+    g_signal_connect(w->dialog, "destroy", G_CALLBACK(pc_config_destroy), w);
+
+    w->language_combo = language_combo();
+    add_row(vbox, tpcconfiglang[l], w->language_combo);
+    w->device_combo = device_combo();
+    add_row(vbox, tpcconfigdevice[l], w->device_combo);
+    w->speed_combo = speed_combo();
+    add_row(vbox, tpcconfigspeed[l], w->speed_combo);
+
+    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[l]);
+    g_signal_connect(ok, "clicked", G_CALLBACK(pc_config_ok), w);
+    GtkWidget* cancel = kx_dialog_add_button(buttons, tCancel[l]);
+    g_signal_connect(cancel, "clicked", G_CALLBACK(pc_config_cancel), w);
+    gtk_widget_show(w->dialog);
+}
+
+void pc_config_ok(GtkWidget*, gpointer record) {
+    PcConfigWidgets* w = static_cast<PcConfigWidgets*>(record);
+    apply_language(w->language_combo);
+    apply_device(w->device_combo);
+    apply_speed(w->speed_combo);
+    gtk_widget_destroy(w->dialog);  // frees w through the destroy handler
+}
+
+void pc_config_cancel(GtkWidget*, gpointer record) {
+    gtk_widget_destroy(static_cast<PcConfigWidgets*>(record)->dialog);
+}
+
+gboolean pc_config_delete(GtkWidget*, GdkEvent*, gpointer record) {
+    pc_config_ok(nullptr, record);
+    return TRUE;
+}
+
+void pc_config_destroy(GtkWidget* widget, gpointer record) {
+    gtk_grab_remove(widget);
+    g_free(record);
+}

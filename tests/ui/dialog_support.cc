@@ -1,0 +1,200 @@
+#include "ui/dialog_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "app/prefs.h"
+#include "app/state.h"
+#include "text/store.h"
+#include "ui/convert.h"
+#include "ui/main_window.h"
+
+namespace dialogs_test {
+
+namespace {
+
+void collect(GtkWidget* widget, gpointer data) {
+    auto* out = static_cast<std::vector<GtkWidget*>*>(data);
+    out->push_back(widget);
+    if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), collect, data);
+}
+
+bool inside_button(GtkWidget* widget, GtkWidget* top) {
+    for (GtkWidget* p = gtk_widget_get_parent(widget); p && p != top; p = gtk_widget_get_parent(p))
+        if (GTK_IS_BUTTON(p)) return true;
+    return false;
+}
+
+std::vector<GtkWidget*> windows_at_setup;
+
+void destroy_new_windows(const std::vector<GtkWidget*>& keep) {
+    for (GtkWidget* w : visible_windows())
+        if (std::find(keep.begin(), keep.end(), w) == keep.end()) gtk_widget_destroy(w);
+}
+
+}  // namespace
+
+bool gtk_ready() {
+    static int state = -1;
+    if (state < 0) {
+        // HOME must be set before GLib first looks at it; it then stays.
+        static TempDir home;
+        g_setenv("HOME", home.path().c_str(), TRUE);
+        g_setenv("NO_AT_BRIDGE", "1", FALSE);
+        g_setenv("GDK_BACKEND", "x11", FALSE);
+        state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+    }
+    return state == 1;
+}
+
+const std::string& test_home() {
+    static const std::string home = g_getenv("HOME") ? g_getenv("HOME") : "";
+    return home;
+}
+
+bool pump_until(const std::function<bool()>& done, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    return true;
+}
+
+void pump_for(int ms) {
+    pump_until([] { return false; }, ms);
+}
+
+std::vector<GtkWidget*> widgets_below(GtkWidget* widget) {
+    std::vector<GtkWidget*> out;
+    if (widget && GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), collect, &out);
+    return out;
+}
+
+std::vector<std::string> labels_of(GtkWidget* widget) {
+    std::vector<std::string> out;
+    for (GtkWidget* w : widgets_below(widget))
+        if (GTK_IS_LABEL(w) && gtk_widget_get_visible(w) && !inside_button(w, widget))
+            out.push_back(gtk_label_get_text(GTK_LABEL(w)));
+    return out;
+}
+
+GtkWidget* button_labelled(GtkWidget* widget, const std::string& text) {
+    for (GtkWidget* w : widgets_below(widget)) {
+        if (!GTK_IS_BUTTON(w)) continue;
+        const char* label = gtk_button_get_label(GTK_BUTTON(w));
+        if (label && text == label) return w;
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(w));
+        if (child && GTK_IS_LABEL(child) && text == gtk_label_get_text(GTK_LABEL(child))) return w;
+    }
+    return nullptr;
+}
+
+std::string title_of(GtkWidget* window) {
+    const char* t = gtk_window_get_title(GTK_WINDOW(window));
+    return t ? t : "";
+}
+
+std::vector<GtkWidget*> visible_windows() {
+    std::vector<GtkWidget*> out;
+    GList* all = gtk_window_list_toplevels();
+    // The list comes newest first.
+    for (GList* i = all; i; i = i->next) {
+        GtkWidget* w = GTK_WIDGET(i->data);
+        if (gtk_widget_get_visible(w) &&
+            gtk_window_get_window_type(GTK_WINDOW(w)) == GTK_WINDOW_TOPLEVEL)
+            out.insert(out.begin(), w);
+    }
+    g_list_free(all);
+    return out;
+}
+
+GtkWidget* window_titled(const std::string& title) {
+    auto windows = visible_windows();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        if (title_of(*it) == title) return *it;
+    return nullptr;
+}
+
+std::string u8(const char* latin1) {
+    char* s = to_utf8(latin1);
+    std::string out = s ? s : "";
+    g_free(s);
+    return out;
+}
+
+std::string u8(const char* const row[5]) {
+    return u8(row[root.language]);
+}
+
+void request_close(GtkWidget* window) {
+    GdkWindow* gdk = gtk_widget_get_window(window);
+    if (!gdk) return;
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gdk));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+Answer::Answer(const std::string& button)
+    : button_(button),
+      before_(visible_windows()),
+      deadline_(g_get_monotonic_time() + 10 * G_USEC_PER_SEC) {
+    timer_ = g_timeout_add(20, tick, this);
+}
+
+Answer::~Answer() {
+    if (timer_) g_source_remove(timer_);
+}
+
+gboolean Answer::tick(gpointer self) {
+    Answer* a = static_cast<Answer*>(self);
+    if (g_get_monotonic_time() > a->deadline_) {
+        a->gave_up_ = true;
+        a->timer_ = 0;
+        destroy_new_windows(a->before_);
+        return G_SOURCE_REMOVE;
+    }
+    for (GtkWidget* w : visible_windows()) {
+        if (std::find(a->before_.begin(), a->before_.end(), w) != a->before_.end()) continue;
+        GtkWidget* button = button_labelled(w, a->button_);
+        if (!button) continue;
+        a->title_ = title_of(w);
+        a->labels_ = labels_of(w);
+        a->answered_ = true;
+        a->timer_ = 0;
+        gtk_button_clicked(GTK_BUTTON(button));
+        return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+void DialogTest::SetUp() {
+    ASSERT_TRUE(gtk_ready()) << "no display";
+    g_free(root.text);
+    g_free(root.attributes);
+    clear_root();
+    setup_data();
+    SetDefaultPreferences();
+    windows_at_setup = visible_windows();
+}
+
+void DialogTest::TearDown() {
+    // The main window's destroy handler would leave a main loop that is not
+    // running here.
+    GtkWidget* main_window = root.main_window;
+    root.main_window = nullptr;
+    if (main_window) gtk_widget_destroy(main_window);
+    destroy_new_windows(windows_at_setup);
+    pump_for(20);
+    EXPECT_EQ(gtk_grab_get_current(), nullptr) << "a grab outlived its dialog";
+}
+
+void DialogTest::open_main_window() {
+    OpenMainWindow();
+}
+
+}  // namespace dialogs_test

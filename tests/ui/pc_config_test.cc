@@ -1,0 +1,266 @@
+// The PC configuration dialog: its defaults, the language change that
+// rebuilds the menu bar, the device field and the rate list, and the three
+// ways of closing it.
+#include "ui/pc_config.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/prefs.h"
+#include "app/state.h"
+#include "ui/dialog_support.h"
+
+namespace dialogs_test {
+namespace {
+
+struct Shown {
+    GtkWidget* dialog = nullptr;
+    GtkWidget* language = nullptr;
+    GtkWidget* device = nullptr;
+    GtkWidget* speed = nullptr;
+};
+
+std::string active_text(GtkWidget* combo) {
+    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    std::string out = t ? t : "";
+    g_free(t);
+    return out;
+}
+
+std::vector<std::string> entries(GtkWidget* combo) {
+    std::vector<std::string> out;
+    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
+    const int column = gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo));
+    GtkTreeIter it;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok;
+         ok = gtk_tree_model_iter_next(model, &it)) {
+        gchar* s = nullptr;
+        gtk_tree_model_get(model, &it, column, &s, -1);
+        out.push_back(s ? s : "");
+        g_free(s);
+    }
+    return out;
+}
+
+GtkEntry* device_entry(GtkWidget* combo) {
+    return GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo)));
+}
+
+// The text of the first menu of the menu bar, without mnemonic marks.
+std::string first_menu_title() {
+    if (!root.menu_bar) return "";
+    GList* items = gtk_container_get_children(GTK_CONTAINER(root.menu_bar));
+    std::string out;
+    if (items) {
+        const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(items->data));
+        for (const char* p = label ? label : ""; *p; p++)
+            if (*p != '_') out += *p;
+    }
+    g_list_free(items);
+    return out;
+}
+
+// The last component of a catalogue menu path, without mnemonic marks.
+std::string menu_title(const char* path_latin1) {
+    std::string out;
+    for (const char* p = std::strrchr(path_latin1, '/') + 1; *p; p++)
+        if (*p != '_') out += *p;
+    return u8(out.c_str());
+}
+
+class PcConfigTest : public DialogTest {
+   protected:
+    Shown open() {
+        Shown s;
+        ConfigurePC();
+        s.dialog = window_titled(u8(tpcconfig));
+        if (!s.dialog) return s;
+        std::vector<GtkWidget*> combos =
+            widgets_where(s.dialog, [](GtkWidget* w) { return GTK_IS_COMBO_BOX_TEXT(w); });
+        if (combos.size() != 3) return s;
+        s.language = combos[0];
+        s.device = combos[1];
+        s.speed = combos[2];
+        return s;
+    }
+    static void click(GtkWidget* dialog, const char* const row[5]) {
+        GtkWidget* b = button_labelled(dialog, u8(row));
+        ASSERT_NE(b, nullptr);
+        gtk_button_clicked(GTK_BUTTON(b));
+    }
+    static bool is_open(GtkWidget* dialog) {
+        for (GtkWidget* w : visible_windows())
+            if (w == dialog) return true;
+        return false;
+    }
+};
+
+TEST_F(PcConfigTest, OpensWithDefaults) {
+    Shown s = open();
+    ASSERT_NE(s.dialog, nullptr);
+    ASSERT_NE(s.speed, nullptr);
+    EXPECT_EQ(grab(), s.dialog);
+    EXPECT_EQ(labels_of(s.dialog), (std::vector<std::string>{u8(tpcconfiglang), u8(tpcconfigdevice),
+                                                             u8(tpcconfigspeed)}));
+
+    EXPECT_FALSE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.language)));
+    EXPECT_EQ(active_text(s.language), "English");
+    std::vector<std::string> names;
+    for (int i = 0; i < LANG_COUNT; i++) names.push_back(u8(tlanguages[i]));
+    EXPECT_EQ(entries(s.language), names);
+
+    ASSERT_TRUE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.device)));
+    EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/ttyS1");
+    EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(device_entry(s.device))));
+    EXPECT_EQ(entries(s.device),
+              (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"}));
+
+    EXPECT_FALSE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.speed)));
+    EXPECT_EQ(active_text(s.speed), "38400");
+    EXPECT_EQ(entries(s.speed), (std::vector<std::string>{"300", "1200", "2400", "4800", "9600",
+                                                          "19200", "38400", "57600", "115200"}));
+
+    click(s.dialog, tOK);
+    EXPECT_FALSE(is_open(s.dialog));
+    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(root.language, LANG_EN);
+    EXPECT_STREQ(root.device, "/dev/ttyS1");
+    EXPECT_EQ(root.speed, 38400);
+}
+
+TEST_F(PcConfigTest, GermanRebuildsMenuBarAtOnceAndIsSaved) {
+    open_main_window();
+    ASSERT_NE(root.menu_bar, nullptr);
+    GtkWidget* old_bar = root.menu_bar;
+    EXPECT_EQ(first_menu_title(), menu_title(tdatmen[LANG_EN]));
+
+    Shown s = open();
+    ASSERT_NE(s.language, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_DE);
+    click(s.dialog, tOK);
+    EXPECT_FALSE(is_open(s.dialog));
+    EXPECT_EQ(root.language, LANG_DE);
+    EXPECT_NE(root.menu_bar, old_bar);
+    EXPECT_EQ(first_menu_title(), menu_title(tdatmen[LANG_DE]));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root.main_vbox));
+    EXPECT_EQ(children ? children->data : nullptr, root.menu_bar);
+    g_list_free(children);
+
+    const std::string prefs = test_home() + "/.kxrc";
+    SavePreferences();
+    EXPECT_NE(read_file(prefs).find("Language: Deutsch\n"), std::string::npos) << read_file(prefs);
+    std::remove(prefs.c_str());
+}
+
+TEST_F(PcConfigTest, SameLanguageKeepsMenuBar) {
+    open_main_window();
+    GtkWidget* old_bar = root.menu_bar;
+    ASSERT_NE(old_bar, nullptr);
+    Shown s = open();
+    ASSERT_NE(s.language, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_EN);
+    click(s.dialog, tOK);
+    EXPECT_EQ(root.menu_bar, old_bar);
+    EXPECT_EQ(root.language, LANG_EN);
+}
+
+TEST_F(PcConfigTest, LanguageChangeWithoutMainWindow) {
+    Shown s = open();
+    ASSERT_NE(s.language, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_IT);
+    click(s.dialog, tOK);
+    EXPECT_EQ(root.language, LANG_IT);
+    EXPECT_EQ(root.menu_bar, nullptr);
+}
+
+TEST_F(PcConfigTest, TypedDevicePaths) {
+    const std::string long_path = "/dev/" + std::string(95, 'x');  // 100 characters
+    struct Case {
+        std::string typed;  // UTF-8, as in the entry
+        std::string stored;
+    };
+    const Case cases[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {long_path, long_path.substr(0, DEVICE_MAX)},
+        // Paths go to the file system's encoding (UTF-8), not ISO-8859-1.
+        {"/dev/pen-\xC3\xA4", "/dev/pen-\xC3\xA4"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Shown s = open();
+        ASSERT_NE(s.device, nullptr);
+        gtk_entry_set_text(device_entry(s.device), c.typed.c_str());
+        click(s.dialog, tOK);
+        EXPECT_EQ(std::string(root.device), c.stored);
+    }
+    // Choosing from the list works like typing.
+    Shown s = open();
+    ASSERT_NE(s.device, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 3);
+    click(s.dialog, tOK);
+    EXPECT_STREQ(root.device, "/dev/ttyS3");
+}
+
+TEST_F(PcConfigTest, UntouchedDeviceKeepsItsBytes) {
+    // Not valid UTF-8: shown converted, but OK must not rewrite it.
+    std::strcpy(root.device, "/dev/tty\xE9");
+    Shown s = open();
+    ASSERT_NE(s.device, nullptr);
+    EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/tty\xC3\xA9");
+    click(s.dialog, tOK);
+    EXPECT_STREQ(root.device, "/dev/tty\xE9");
+}
+
+TEST_F(PcConfigTest, WindowCloseAppliesLikeOk) {
+    open_main_window();
+    GtkWidget* old_bar = root.menu_bar;
+    Shown s = open();
+    ASSERT_NE(s.speed, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.speed), 4);
+    ASSERT_EQ(active_text(s.speed), "9600");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_FR);
+    request_close(s.dialog);
+    EXPECT_FALSE(is_open(s.dialog));
+    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(root.speed, 9600);
+    EXPECT_EQ(root.language, LANG_FR);
+    EXPECT_NE(root.menu_bar, old_bar);
+}
+
+TEST_F(PcConfigTest, CancelAppliesNothing) {
+    open_main_window();
+    GtkWidget* old_bar = root.menu_bar;
+    Shown s = open();
+    ASSERT_NE(s.speed, nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_DE);
+    gtk_entry_set_text(device_entry(s.device), "/dev/ttyUSB7");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.speed), 0);
+    click(s.dialog, tCancel);
+    EXPECT_FALSE(is_open(s.dialog));
+    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(root.language, LANG_EN);
+    EXPECT_STREQ(root.device, "/dev/ttyS1");
+    EXPECT_EQ(root.speed, 38400);
+    EXPECT_EQ(root.menu_bar, old_bar);
+}
+
+TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
+    root.language = LANG_ES;
+    root.speed = 115200;
+    Shown s = open();
+    ASSERT_NE(s.dialog, nullptr);
+    EXPECT_EQ(title_of(s.dialog), u8(tpcconfig[LANG_ES]));
+    EXPECT_EQ(active_text(s.language), u8(tlanguages[LANG_ES]));
+    EXPECT_EQ(entries(s.language)[LANG_FR],
+              "Fran\xC3\xA7"
+              "ais");
+    EXPECT_EQ(active_text(s.speed), "115200");
+    EXPECT_NE(button_labelled(s.dialog, u8(tCancel[LANG_ES])), nullptr);
+}
+
+}  // namespace
+}  // namespace dialogs_test
