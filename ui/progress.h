@@ -13,6 +13,7 @@
 //   TransferKX_PC           menu action "Read Text"
 //   ClearFlash              menu action "Erase KESTRIX memory"
 //   format_transfer_counts  "N Characters / M Scans" of this download
+//   activity_position       the activity bar's step, 0..50, one per tick
 #pragma once
 
 #include <gtk/gtk.h>
@@ -52,6 +53,9 @@ void* clear_flash_thread(void* record);
 void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
 gboolean transfer_poll(gpointer record);
 gboolean erase_poll(gpointer record);
+// The step of an activity bar made here: it advances by one per tick while
+// the operation runs (0, 1, ..., 50, 0, ...) and stands still after a break.
+int activity_position(GtkWidget* bar);
 
 // Creates the worker threads; tests replace it to make creation fail.
 extern int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr,

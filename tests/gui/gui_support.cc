@@ -1,0 +1,246 @@
+#include "gui/gui_support.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "app/state.h"
+#include "pen/download.h"
+#include "text/store.h"
+#include "ui/convert.h"
+
+namespace window_test {
+
+namespace {
+
+void collect(GtkWidget* widget, gpointer data) {
+    auto* out = static_cast<std::vector<GtkWidget*>*>(data);
+    out->push_back(widget);
+    if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), collect, data);
+}
+
+bool inside_button(GtkWidget* widget, GtkWidget* stop) {
+    for (GtkWidget* p = gtk_widget_get_parent(widget); p && p != stop; p = gtk_widget_get_parent(p))
+        if (GTK_IS_BUTTON(p)) return true;
+    return false;
+}
+
+std::string button_label(GtkWidget* button) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(button));
+    if (child && GTK_IS_LABEL(child)) return gtk_label_get_text(GTK_LABEL(child));
+    const char* label = gtk_button_get_label(GTK_BUTTON(button));
+    return label ? label : "";
+}
+
+bool shows_text(GtkWidget* window, const std::string& text) {
+    for (const std::string& b : button_texts(window))
+        if (b == text) return true;
+    for (const std::string& l : label_texts(window))
+        if (l.find(text) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+bool ensure_gtk() {
+    static int state = -1;
+    if (state < 0) {
+        g_setenv("NO_AT_BRIDGE", "1", FALSE);
+        g_setenv("GDK_BACKEND", "x11", FALSE);
+        state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+    }
+    return state == 1;
+}
+
+bool run_until(const std::function<bool()>& done, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    return true;
+}
+
+void run_for(int ms) {
+    run_until([] { return false; }, ms);
+}
+
+std::vector<GtkWidget*> descendants(GtkWidget* widget) {
+    std::vector<GtkWidget*> out;
+    if (widget && GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), collect, &out);
+    return out;
+}
+
+std::vector<std::string> label_texts(GtkWidget* widget) {
+    std::vector<std::string> out;
+    for (GtkWidget* w : descendants(widget))
+        if (GTK_IS_LABEL(w) && !inside_button(w, widget) && !GTK_IS_ACCEL_LABEL(w))
+            out.push_back(gtk_label_get_text(GTK_LABEL(w)));
+    return out;
+}
+
+std::vector<std::string> button_texts(GtkWidget* widget) {
+    std::vector<std::string> out;
+    for (GtkWidget* w : descendants(widget))
+        if (GTK_IS_BUTTON(w)) out.push_back(button_label(w));
+    return out;
+}
+
+GtkWidget* find_button(GtkWidget* widget, const std::string& text) {
+    for (GtkWidget* w : descendants(widget))
+        if (GTK_IS_BUTTON(w) && button_label(w) == text) return w;
+    return nullptr;
+}
+
+GtkWidget* find_widget(GtkWidget* widget, GType type) {
+    for (GtkWidget* w : descendants(widget))
+        if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) return w;
+    return nullptr;
+}
+
+std::string window_title(GtkWidget* window) {
+    const char* title = gtk_window_get_title(GTK_WINDOW(window));
+    return title ? title : "";
+}
+
+std::vector<GtkWidget*> toplevels() {
+    std::vector<GtkWidget*> out;
+    GList* list = gtk_window_list_toplevels();
+    for (GList* l = list; l; l = l->next) {
+        GtkWidget* w = GTK_WIDGET(l->data);
+        if (gtk_window_get_window_type(GTK_WINDOW(w)) == GTK_WINDOW_TOPLEVEL &&
+            gtk_widget_get_visible(w))
+            out.push_back(w);
+    }
+    g_list_free(list);
+    return out;
+}
+
+std::vector<GtkWidget*> windows_titled(const std::string& title) {
+    std::vector<GtkWidget*> out;
+    for (GtkWidget* w : toplevels())
+        if (window_title(w) == title) out.push_back(w);
+    return out;
+}
+
+GtkWidget* grab_window() {
+    GtkWidget* grab = gtk_grab_get_current();
+    return grab ? gtk_widget_get_toplevel(grab) : nullptr;
+}
+
+void send_delete(GtkWidget* window) {
+    GdkWindow* gdk_window = gtk_widget_get_window(window);
+    if (!gdk_window) return;
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gdk_window));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+std::string utf8(const char* latin1) {
+    char* converted = to_utf8(latin1);
+    std::string out = converted ? converted : "";
+    g_free(converted);
+    return out;
+}
+
+std::string text_of(const char* const row[5]) {
+    return utf8(row[root.language]);
+}
+
+void store_text(const std::string& latin1) {
+    size_t at = 0;
+    while (at < latin1.size()) {
+        const size_t n = std::min<size_t>(BLOCK_MAX_PAIRS, latin1.size() - at);
+        std::vector<unsigned char> pairs;
+        for (size_t i = 0; i < n; i++) {
+            pairs.push_back(static_cast<unsigned char>(latin1[at + i]));
+            pairs.push_back(0);
+        }
+        ASSERT_EQ(store_block(pairs.data(), static_cast<int>(n)), 1);
+        at += n;
+    }
+}
+
+std::string view_text() {
+    if (!root.text_view) return "";
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    char* text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+    std::string out = text;
+    g_free(text);
+    return out;
+}
+
+DialogAnswerer::DialogAnswerer() {
+    timer_ = g_timeout_add(20, tick, this);
+    // An answer may start a nested loop of its own; the next step must still
+    // be answered from inside it.
+    GSource* source = g_main_context_find_source_by_id(nullptr, timer_);
+    if (source) g_source_set_can_recurse(source, TRUE);
+}
+
+DialogAnswerer::~DialogAnswerer() {
+    if (timer_) g_source_remove(timer_);
+}
+
+DialogAnswerer& DialogAnswerer::click(const std::string& button, Ready ready) {
+    steps_.push_back({true, button, std::move(ready)});
+    return *this;
+}
+
+DialogAnswerer& DialogAnswerer::close(const std::string& match, Ready ready) {
+    steps_.push_back({false, match, std::move(ready)});
+    return *this;
+}
+
+gboolean DialogAnswerer::tick(gpointer self) {
+    static_cast<DialogAnswerer*>(self)->step();
+    return G_SOURCE_CONTINUE;
+}
+
+void DialogAnswerer::step() {
+    if (finished()) return;
+    GtkWidget* dialog = grab_window();
+    if (!dialog || !gtk_widget_get_mapped(dialog)) return;
+    const Step& s = steps_[next_];
+    if (!shows_text(dialog, s.text)) return;
+    if (s.ready && !s.ready(dialog)) return;
+
+    seen_.push_back({window_title(dialog), label_texts(dialog), button_texts(dialog)});
+    next_++;
+    // The answer may run a nested loop (a handler asking its own question), in
+    // which this timer fires again for the next step.
+    if (s.click) {
+        GtkWidget* button = find_button(dialog, s.text);
+        if (button) gtk_button_clicked(GTK_BUTTON(button));
+    } else {
+        send_delete(dialog);
+    }
+}
+
+void Fixture::SetUp() {
+    ASSERT_TRUE(ensure_gtk()) << "no display: run under xvfb-run";
+    root.batch = 0;
+    root.language = LANG_EN;
+    root.speed = 38400;
+    // Never the machine's real serial ports.
+    copy_bounded(root.device, "/nonexistent/kx-tty", DEVICE_MAX);
+    kxinterface_break = 0;
+    setup_data();
+}
+
+void Fixture::TearDown() {
+    // Let a running operation end before its dialog could go.
+    run_until([] { return grab_window() == nullptr; }, 15000);
+    // One at a time: a window may take others with it.
+    for (std::vector<GtkWidget*> left = toplevels(); !left.empty(); left = toplevels())
+        gtk_widget_destroy(left.front());
+    if (root.main_window) gtk_widget_destroy(root.main_window);
+    run_for(20);
+    setup_data();
+}
+
+}  // namespace window_test

@@ -1,0 +1,107 @@
+// In-process GUI test support for the main window, dialogs and progress
+// tests: GTK set up once per process, a main-context pump with a deadline,
+// widget searches, and an answerer that deals with modal dialogs from a timer
+// while the code under test waits in its nested main loop.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace window_test {
+
+// gtk_init once per process (NO_AT_BRIDGE set first). False without a display.
+bool ensure_gtk();
+
+// Pumps the default main context until `done()` holds or `timeout_ms` has
+// passed; true when `done()` held.
+bool run_until(const std::function<bool()>& done, int timeout_ms);
+// Pumps the main context for `ms` milliseconds.
+void run_for(int ms);
+
+// Every widget below `widget` (internal children too), depth first, in order.
+std::vector<GtkWidget*> descendants(GtkWidget* widget);
+// Texts of the GtkLabels below `widget` that are not inside a button, in order.
+std::vector<std::string> label_texts(GtkWidget* widget);
+// Texts of the buttons below `widget`, in order.
+std::vector<std::string> button_texts(GtkWidget* widget);
+// The first button below `widget` whose label reads `text` (UTF-8), or null.
+GtkWidget* find_button(GtkWidget* widget, const std::string& text);
+// The first descendant of type `type`, or null.
+GtkWidget* find_widget(GtkWidget* widget, GType type);
+std::string window_title(GtkWidget* window);
+
+// Visible top-level windows of type GTK_WINDOW_TOPLEVEL.
+std::vector<GtkWidget*> toplevels();
+// Visible top-level windows whose title is `title`.
+std::vector<GtkWidget*> windows_titled(const std::string& title);
+// The window of the innermost modal grab, or null.
+GtkWidget* grab_window();
+// A window-manager close request: a delete event through GTK's own dispatch,
+// so grabs and the window's handler decide as they would for a real one.
+void send_delete(GtkWidget* window);
+
+// A catalogue row in the current interface language, as UTF-8.
+std::string text_of(const char* const row[5]);
+std::string utf8(const char* latin1);
+
+// What a dialog showed when it was answered.
+struct Seen {
+    std::string title;
+    std::vector<std::string> labels;
+    std::vector<std::string> buttons;
+};
+
+// Answers modal dialogs one after the other from a 20 ms timer, whichever
+// main loop is running. A step applies to the innermost grabbed window once
+// that window shows `match` (a button or a label text) and `ready` holds.
+class DialogAnswerer {
+   public:
+    using Ready = std::function<bool(GtkWidget* dialog)>;
+    DialogAnswerer();
+    ~DialogAnswerer();
+    DialogAnswerer(const DialogAnswerer&) = delete;
+    DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+
+    // Press the button labelled `button`.
+    DialogAnswerer& click(const std::string& button, Ready ready = nullptr);
+    // Send a close request to the dialog showing `match`.
+    DialogAnswerer& close(const std::string& match, Ready ready = nullptr);
+
+    bool finished() const { return next_ == steps_.size(); }
+    size_t answered() const { return next_; }
+    const std::vector<Seen>& seen() const { return seen_; }
+
+   private:
+    struct Step {
+        bool click;
+        std::string text;
+        Ready ready;
+    };
+    static gboolean tick(gpointer self);
+    void step();
+
+    std::vector<Step> steps_;
+    std::vector<Seen> seen_;
+    size_t next_ = 0;
+    guint timer_ = 0;
+};
+
+// Appends ISO-8859-1 text to the store as blocks of the pen (one scan per
+// block of at most 127 characters, size class 0).
+void store_text(const std::string& latin1);
+// The whole content of root.text_view as UTF-8 ("" without a view).
+std::string view_text();
+
+// Base fixture: GTK up, `root` cleared, English, an empty store; every
+// window left over is destroyed afterwards.
+class Fixture : public ::testing::Test {
+   protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+}  // namespace window_test

@@ -1,0 +1,323 @@
+// The main window, its menu bar in several languages, the accelerators, the
+// exchange of the menu bar and the ways of ending the program.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/state.h"
+#include "gui/gui_support.h"
+#include "text/store.h"
+#include "ui/dialogs.h"
+
+namespace window_test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::vector<GtkWidget*> children(GtkWidget* container) {
+    std::vector<GtkWidget*> out;
+    GList* list = gtk_container_get_children(GTK_CONTAINER(container));
+    for (GList* l = list; l; l = l->next) out.push_back(GTK_WIDGET(l->data));
+    g_list_free(list);
+    return out;
+}
+
+// The labels of a menu shell's items, mnemonic marks included.
+Strings item_labels(GtkWidget* shell) {
+    Strings out;
+    for (GtkWidget* item : children(shell)) {
+        EXPECT_TRUE(gtk_menu_item_get_use_underline(GTK_MENU_ITEM(item)));
+        out.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(item)));
+    }
+    return out;
+}
+
+GtkWidget* submenu(GtkWidget* bar, int index) {
+    std::vector<GtkWidget*> items = children(bar);
+    if (index >= static_cast<int>(items.size())) return nullptr;
+    return gtk_menu_item_get_submenu(GTK_MENU_ITEM(items[index]));
+}
+
+GtkWidget* menu_item(GtkWidget* bar, int menu, int item) {
+    GtkWidget* sub = submenu(bar, menu);
+    if (!sub) return nullptr;
+    std::vector<GtkWidget*> items = children(sub);
+    return item < static_cast<int>(items.size()) ? items[item] : nullptr;
+}
+
+bool has_accelerator(guint key) {
+    guint n = 0;
+    gtk_accel_group_query(root.accel_group, key, GDK_CONTROL_MASK, &n);
+    return n == 1;
+}
+
+size_t accel_groups_on_window() {
+    return g_slist_length(gtk_accel_groups_from_object(G_OBJECT(root.main_window)));
+}
+
+// Runs the main loop with `action` started from it, as a menu action is;
+// true when the loop ended by itself (the main window went) within 10 s.
+bool main_loop_ends_after(void (*action)()) {
+    struct Run {
+        void (*action)();
+        bool guard_fired;
+    } run = {action, false};
+    g_idle_add(
+        [](gpointer data) -> gboolean {
+            static_cast<Run*>(data)->action();
+            return G_SOURCE_REMOVE;
+        },
+        &run);
+    const guint guard = g_timeout_add(
+        10000,
+        [](gpointer data) -> gboolean {
+            static_cast<Run*>(data)->guard_fired = true;
+            gtk_main_quit();
+            return G_SOURCE_REMOVE;
+        },
+        &run);
+    gtk_main();
+    if (!run.guard_fired) g_source_remove(guard);
+    return !run.guard_fired;
+}
+
+class MainWindow : public Fixture {};
+
+TEST_F(MainWindow, LayoutAndHandles) {
+    store_text("Gr\374\337e aus dem Lesestift");
+    OpenMainWindow();
+    ASSERT_NE(root.main_window, nullptr);
+    EXPECT_EQ(window_title(root.main_window), "KESTRIX V1.0 \xc2\xa9 KESTRIX developers");
+    EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(root.main_window)), 10u);
+    int w = 0, h = 0;
+    gtk_window_get_default_size(GTK_WINDOW(root.main_window), &w, &h);
+    EXPECT_EQ(w, 600);
+    EXPECT_EQ(h, 400);
+
+    std::vector<GtkWidget*> rows = children(root.main_vbox);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], root.menu_bar);
+    EXPECT_EQ(gtk_box_get_spacing(GTK_BOX(root.main_vbox)), 1);
+    EXPECT_TRUE(GTK_IS_MENU_BAR(root.menu_bar));
+
+    ASSERT_NE(root.text_view, nullptr);
+    EXPECT_FALSE(gtk_text_view_get_editable(GTK_TEXT_VIEW(root.text_view)));
+    EXPECT_NE(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(root.text_view)), GTK_WRAP_NONE);
+    EXPECT_EQ(view_text(),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e aus dem Lesestift");
+
+    // The visible scroll bar runs on the view's own vertical adjustment.
+    GtkWidget* bar = find_widget(rows[1], GTK_TYPE_SCROLLBAR);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(gtk_range_get_adjustment(GTK_RANGE(bar)),
+              gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(root.text_view)));
+}
+
+TEST_F(MainWindow, LongTextScrollsInsteadOfGrowingTheWindow) {
+    std::string text;
+    for (int i = 0; i < 400; i++)
+        text += "Line of scanned text number " + std::to_string(i) + ".\n";
+    store_text(text);
+    OpenMainWindow();
+    ASSERT_TRUE(run_until([] { return gtk_widget_get_mapped(root.main_window); }, 5000));
+    run_for(200);
+    EXPECT_LT(gtk_widget_get_allocated_height(root.main_window), 1000);
+    GtkAdjustment* adj = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(root.text_view));
+    EXPECT_GT(gtk_adjustment_get_upper(adj), gtk_adjustment_get_page_size(adj));
+}
+
+TEST_F(MainWindow, ReloadReplacesTheWholeView) {
+    store_text("first");
+    OpenMainWindow();
+    store_text(" second \351");
+    reload_text_view();
+    EXPECT_EQ(view_text(), "first second \xc3\xa9");
+    setup_data();
+    reload_text_view();
+    EXPECT_EQ(view_text(), "");
+}
+
+TEST_F(MainWindow, EnglishMenus) {
+    OpenMainWindow();
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_KESTRIX", "_Help"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Save+Export", "_Quit"}));
+    EXPECT_EQ(
+        item_labels(submenu(root.menu_bar, 1)),
+        (Strings{"_Read Text", "_Erase KESTRIX memory", "_Configure KESTRIX", "Configure _PC"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Info"});
+}
+
+TEST_F(MainWindow, GermanMenus) {
+    root.language = LANG_DE;
+    OpenMainWindow();
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_KESTRIX", "_Hilfe"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)),
+              (Strings{"_Speichern+Exportieren", "Programm _beenden"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[1], "Lesestift Speicher _l\xc3\xb6schen");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Produktinformation"});
+}
+
+TEST_F(MainWindow, ItalianFileMenuHoldsBothItems) {
+    root.language = LANG_IT;
+    OpenMainWindow();
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_KESTRIX", "_Guida"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Salvare+Esportare", "_Esci"}));
+}
+
+TEST_F(MainWindow, EveryLanguageHasThreeMenusAndTenEntries) {
+    OpenMainWindow();
+    for (int l = 0; l < LANG_COUNT; l++) {
+        root.language = l;
+        ExchangeMenubar();
+        ASSERT_EQ(children(root.menu_bar).size(), 3u) << "language " << l;
+        size_t items = 0;
+        for (int m = 0; m < 3; m++) items += children(submenu(root.menu_bar, m)).size();
+        EXPECT_EQ(items, 7u) << "language " << l;
+        // The erase item carries no accelerator.
+        GList* closures = gtk_widget_list_accel_closures(menu_item(root.menu_bar, 1, 1));
+        EXPECT_EQ(closures, nullptr) << "language " << l;
+        g_list_free(closures);
+    }
+}
+
+TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
+    root.language = LANG_FR;
+    MenuEntry* copy = CopyMenuItems();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(copy[0].path), "/_Fichier");
+    EXPECT_STREQ(static_cast<const char*>(copy[9].path), "/Aide/_Info");
+    for (int i = 0; i < MENU_ITEM_COUNT; i++) {
+        EXPECT_EQ(copy[i].callback, menu_items[i].callback);
+        EXPECT_EQ(copy[i].accelerator, menu_items[i].accelerator);
+        // The texts are the catalogue's own, not copies.
+        EXPECT_EQ(copy[i].path, (*static_cast<const MessageText*>(menu_items[i].path))[LANG_FR]);
+    }
+    g_free(copy);
+}
+
+TEST_F(MainWindow, AcceleratorsInTheGroup) {
+    OpenMainWindow();
+    ASSERT_NE(root.accel_group, nullptr);
+    for (guint key : {GDK_KEY_s, GDK_KEY_q, GDK_KEY_r, GDK_KEY_c, GDK_KEY_p, GDK_KEY_v})
+        EXPECT_TRUE(has_accelerator(key)) << gdk_keyval_name(key);
+    EXPECT_FALSE(has_accelerator(GDK_KEY_e));
+    EXPECT_EQ(accel_groups_on_window(), 1u);
+    EXPECT_EQ(gtk_accel_groups_from_object(G_OBJECT(root.main_window))->data, root.accel_group);
+}
+
+TEST_F(MainWindow, ExchangeKeepsTheBarFirstAndDetachesTheOldGroup) {
+    OpenMainWindow();
+    GtkAccelGroup* old_group = GTK_ACCEL_GROUP(g_object_ref(root.accel_group));
+    root.language = LANG_DE;
+    ExchangeMenubar();
+
+    EXPECT_EQ(children(root.main_vbox).size(), 2u);
+    EXPECT_EQ(children(root.main_vbox)[0], root.menu_bar);
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_KESTRIX", "_Hilfe"}));
+    EXPECT_NE(root.accel_group, old_group);
+    EXPECT_EQ(accel_groups_on_window(), 1u);
+    EXPECT_EQ(gtk_accel_groups_from_object(G_OBJECT(root.main_window))->data, root.accel_group);
+    guint n = 0;
+    gtk_accel_group_query(old_group, GDK_KEY_v, GDK_CONTROL_MASK, &n);
+    EXPECT_EQ(n, 0u);  // the old items are gone with their accelerators
+    g_object_unref(old_group);
+
+    // Ctrl+V now opens exactly one product-information dialog.
+    root.language = LANG_EN;
+    EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(root.main_window), GDK_KEY_v, GDK_CONTROL_MASK));
+    EXPECT_EQ(windows_titled(text_of(tcr_title)).size(), 1u);
+}
+
+TEST_F(MainWindow, QuitWithoutUnsavedTextEndsAtOnce) {
+    OpenMainWindow();
+    DialogAnswerer answer;
+    answer.click("Yes");
+    EXPECT_TRUE(main_loop_ends_after(quit_program));
+    EXPECT_EQ(answer.answered(), 0u);
+    EXPECT_EQ(root.main_window, nullptr);
+    EXPECT_EQ(root.text_view, nullptr);
+    EXPECT_EQ(root.menu_bar, nullptr);
+    EXPECT_EQ(root.accel_group, nullptr);
+}
+
+TEST_F(MainWindow, QuitWithUnsavedTextAsks) {
+    store_text("unsaved");
+    root.unsaved = 1;
+    OpenMainWindow();
+    {
+        DialogAnswerer answer;
+        answer.click("No");
+        quit_program();
+        ASSERT_TRUE(answer.finished());
+        EXPECT_EQ(answer.seen()[0].title, "Caution!");
+        EXPECT_EQ(answer.seen()[0].labels, (Strings{"Data not yet saved!", "Quit anyway?"}));
+        EXPECT_EQ(answer.seen()[0].buttons, (Strings{"Yes", "No"}));
+        ASSERT_NE(root.main_window, nullptr);
+        EXPECT_TRUE(gtk_widget_get_visible(root.main_window));
+    }
+    DialogAnswerer answer;
+    answer.click("Yes");
+    EXPECT_TRUE(main_loop_ends_after(quit_program));
+    EXPECT_TRUE(answer.finished());
+    EXPECT_EQ(root.main_window, nullptr);
+}
+
+TEST_F(MainWindow, CloseWithoutUnsavedTextEndsAtOnce) {
+    OpenMainWindow();
+    ASSERT_TRUE(run_until([] { return gtk_widget_get_realized(root.main_window); }, 5000));
+    DialogAnswerer answer;
+    answer.click("Yes");
+    EXPECT_TRUE(main_loop_ends_after([] { send_delete(root.main_window); }));
+    EXPECT_EQ(answer.answered(), 0u);
+    EXPECT_EQ(root.main_window, nullptr);
+}
+
+TEST_F(MainWindow, CloseWithUnsavedTextAsks) {
+    root.unsaved = 1;
+    OpenMainWindow();
+    ASSERT_TRUE(run_until([] { return gtk_widget_get_realized(root.main_window); }, 5000));
+    {
+        DialogAnswerer answer;
+        answer.click("No");
+        send_delete(root.main_window);
+        EXPECT_TRUE(answer.finished());
+        ASSERT_NE(root.main_window, nullptr);
+    }
+    {
+        // A close request on the question itself is "No" as well.
+        DialogAnswerer answer;
+        answer.close("Quit anyway?");
+        send_delete(root.main_window);
+        EXPECT_TRUE(answer.finished());
+        ASSERT_NE(root.main_window, nullptr);
+    }
+    DialogAnswerer answer;
+    answer.click("Yes");
+    EXPECT_TRUE(main_loop_ends_after([] { send_delete(root.main_window); }));
+    EXPECT_TRUE(answer.finished());
+    EXPECT_EQ(root.main_window, nullptr);
+}
+
+TEST_F(MainWindow, CloseIsIgnoredWhileADialogHoldsTheGrab) {
+    OpenMainWindow();
+    ASSERT_TRUE(run_until([] { return gtk_widget_get_realized(root.main_window); }, 5000));
+    bool window_survived = false;
+    DialogAnswerer answer;
+    answer.click("OK", [&](GtkWidget*) {
+        send_delete(root.main_window);
+        window_survived = root.main_window != nullptr;
+        return true;
+    });
+    show_error_and_wait("busy", nullptr, nullptr);
+    EXPECT_TRUE(window_survived);
+}
+
+}  // namespace
+}  // namespace window_test
