@@ -1,14 +1,277 @@
-// Placeholder until the preferences file is written.
+// Preferences file: defaults, reading $HOME/.kxrc at start-up, writing it back.
+//
+// Reading goes piece by piece as fgets delivers them (at most 159 bytes); each
+// piece is a line of its own for the parser and the line counter. A piece is
+// taken as a C string, so a NUL byte ends it early and nothing past it is read.
+//
+// Saving builds the whole file in memory and hands it to
+// g_file_set_contents_full, which writes a temporary file beside the target
+// and renames it over the target: the old file stays whole when anything
+// fails. A symbolic link is followed to the file it names, so the link stays.
 #include "app/prefs.h"
+
+#include <fcntl.h>
 #include <glib.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "app/catalogue.h"
 #include "app/state.h"
+#include "pen/serial.h"
+#include "text/export.h"
+
 const char* const p_language = "Language:";
 const char* const p_speed = "Speed:";
 const char* const p_device = "Device:";
 const char* const p_saveform = "Save as:";
 const char* const p_savename = "Filename:";
-void SetDefaultPreferences() { root.language = 1; root.speed = 38400; copy_bounded(root.device, "/dev/ttyS1", DEVICE_MAX); }
-int ReadPreferences() { return 1; }
-void SavePreferences() {}
-char* preferences_path() { return g_strdup(""); }
+
+namespace {
+
+constexpr int LINE_SIZE = 160;     // fgets buffer: pieces of at most 159 bytes
+constexpr int MAX_LINK_HOPS = 40;  // as the kernel's own limit for a path
+
+// The interface language as an index that is always safe to use.
+int lang() {
+    return root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
+}
+
+// A path the file may be read from or written to: never empty, never longer
+// than the buffer the file's name has always had room for.
+bool usable_path(const char* path) {
+    const size_t n = std::strlen(path);
+    return n > 0 && n <= static_cast<size_t>(PREFS_PATH_MAX);
+}
+
+bool starts_with(const char* line, const char* keyword) {
+    return std::strncmp(line, keyword, std::strlen(keyword)) == 0;
+}
+
+const char* skip_blanks(const char* s) {
+    while (*s == ' ' || *s == '\t') s++;
+    return s;
+}
+
+// The first word of `value` (separated by line feed, tab or blank) into `dst`,
+// at most `max` characters; nothing changes when there is no word.
+void read_word(const char* value, char* dst, size_t max) {
+    value += std::strspn(value, "\n\t ");
+    size_t n = std::strcspn(value, "\n\t ");
+    if (n == 0) return;
+    if (n > max) n = max;
+    std::memcpy(dst, value, n);
+    dst[n] = '\0';
+}
+
+void read_language(const char* value, long line) {
+    value = skip_blanks(value);
+    for (int i = 0; i < LANG_COUNT; i++) {
+        const char* name = tlanguages[i];
+        if (g_ascii_strncasecmp(value, name, std::strlen(name)) == 0) {
+            root.language = i;
+            return;
+        }
+    }
+    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twronglang[lang()], value);
+}
+
+void read_speed(const char* value, long line) {
+    // A single-precision float, so "38400.0" and "38400 baud" are 38400.
+    const float rate = static_cast<float>(g_ascii_strtod(value, nullptr));
+    for (int i = 0; i < SPEED_COUNT; i++) {
+        if (rate == static_cast<float>(get_speed(i))) {
+            root.speed = static_cast<int>(rate);
+            return;
+        }
+    }
+    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twrongspeed[lang()], value);
+}
+
+void read_format(const char* value, long line) {
+    value = skip_blanks(value);
+    for (int i = 0; i < FORMAT_COUNT; i++) {
+        const char* name = get_format_string_opt(i);
+        if (g_ascii_strncasecmp(value, name, std::strlen(name)) == 0) {
+            root.save_format = i;
+            return;
+        }
+    }
+    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twrongformat[lang()], value);
+}
+
+void read_line(const char* line, long number) {
+    if (line[0] == ';' || line[0] == '\n') return;
+    const char* colon = std::strchr(line, ':');
+    if (!colon) {
+        std::fprintf(stderr, "%s %ld: %s\n", terrorline[lang()], number, tnocolumn[lang()]);
+        return;
+    }
+    const char* value = colon + 1;
+    if (starts_with(line, p_language)) {
+        read_language(value, number);
+    } else if (starts_with(line, p_speed)) {
+        read_speed(value, number);
+    } else if (starts_with(line, p_device)) {
+        read_word(value, root.device, DEVICE_MAX);
+    } else if (starts_with(line, p_savename)) {
+        read_word(value, root.save_name, SAVE_NAME_MAX);
+    } else if (starts_with(line, p_saveform)) {
+        read_format(value, number);
+    } else {
+        std::fprintf(stderr, "%s %ld: %s:\n  %s", terrorline[lang()], number, twrongkeyword[lang()],
+                     line);
+    }
+}
+
+// Opens the file for reading. A directory is not a file that can be read; the
+// open does not wait for a writer when the name is a pipe.
+FILE* open_for_reading(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "r");
+    if (!file) close(fd);
+    return file;
+}
+
+// The file a chain of symbolic links starting at `path` ends at (or `path`
+// itself); relative targets count from the folder of the link. Null when a
+// link cannot be read or the chain does not end.
+char* follow_links(const char* path) {
+    char* current = g_strdup(path);
+    for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
+        struct stat st;
+        if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        char* target = g_file_read_link(current, nullptr);
+        if (!target) break;
+        char* next;
+        if (g_path_is_absolute(target)) {
+            next = target;
+        } else {
+            char* dir = g_path_get_dirname(current);
+            next = g_build_filename(dir, target, nullptr);
+            g_free(dir);
+            g_free(target);
+        }
+        g_free(current);
+        current = next;
+    }
+    g_free(current);
+    return nullptr;
+}
+
+// Writes straight into a character device (a link to /dev/null, say): it
+// cannot be replaced, and renaming a file over it would destroy the device.
+bool write_in_place(const char* file, const char* contents, size_t length) {
+    const int fd = open(file, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = write(fd, contents + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const bool closed = close(fd) == 0;
+    return done == length && closed;
+}
+
+bool replace_file(const char* file, const char* contents, size_t length) {
+    struct stat st;
+    const bool exists = stat(file, &st) == 0;
+    int mode = 0666;  // reduced by the umask when the file is created
+    if (exists) {
+        if (S_ISCHR(st.st_mode)) return write_in_place(file, contents, length);
+        if (!S_ISREG(st.st_mode)) return false;
+        mode = static_cast<int>(st.st_mode & 0777);
+    }
+    GError* error = nullptr;
+    if (!g_file_set_contents_full(file, contents, static_cast<gssize>(length),
+                                  G_FILE_SET_CONTENTS_CONSISTENT, mode, &error)) {
+        g_error_free(error);
+        return false;
+    }
+    // The new file was created under the umask; give it the old file's mode
+    // back. The umask only ever takes permissions away, so nothing was exposed.
+    struct stat now;
+    if (exists && stat(file, &now) == 0 && static_cast<int>(now.st_mode & 0777) != mode)
+        chmod(file, static_cast<mode_t>(mode));
+    return true;
+}
+
+bool write_preferences(const char* path) {
+    const char* format = get_format_string_opt(root.save_format);
+    char* contents =
+        g_strdup_printf("%s %s\n%s %d\n%s %.*s\n%s %s\n%s %.*s\n", p_language, tlanguages[lang()],
+                        p_speed, root.speed, p_device, DEVICE_MAX, root.device, p_saveform,
+                        format ? format : get_format_string_opt(FORMAT_ASCII), p_savename,
+                        SAVE_NAME_MAX, root.save_name);
+    char* file = follow_links(path);
+    const bool ok = file && replace_file(file, contents, std::strlen(contents));
+    g_free(file);
+    g_free(contents);
+    return ok;
+}
+
+}  // namespace
+
+void SetDefaultPreferences() {
+    root.language = LANG_EN;
+    root.speed = 38400;
+    copy_bounded(root.device, "/dev/ttyS1", DEVICE_MAX);
+    root.mode = 0;
+    root.menu_language = 0;
+    root.text_language = 0;
+    root.target_language = 0;
+    root.firmware_major = 0;
+    root.firmware_minor = 0;
+    root.memory_free = 0;
+    root.battery_level = 0;
+}
+
+int ReadPreferences() {
+    char* path = preferences_path();
+    FILE* file = usable_path(path) ? open_for_reading(path) : nullptr;
+    if (!file) {
+        std::fprintf(stderr, "%s %s\n%s\n", tnopreffile1[lang()], path, tnopreffile2[lang()]);
+        g_free(path);
+        return 0;
+    }
+    char line[LINE_SIZE];
+    long number = 0;
+    while (std::fgets(line, sizeof line, file)) {
+        number++;
+        read_line(line, number);
+    }
+    std::fclose(file);
+    g_free(path);
+    return 1;
+}
+
+void SavePreferences() {
+    char* path = preferences_path();
+    if (!usable_path(path) || !write_preferences(path))
+        std::fprintf(stderr, "%s: %s\n", tprefsaveerr[lang()], path);
+    g_free(path);
+}
+
+char* preferences_path() {
+    // An empty HOME names no folder; "/.kxrc" would land in the root folder.
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] == '\0') {
+        const struct passwd* pw = getpwuid(getuid());
+        home = pw && pw->pw_dir ? pw->pw_dir : "";
+    }
+    if (home[0] == '\0') return g_strdup("");
+    return g_strconcat(home, "/.kxrc", nullptr);
+}
