@@ -1,12 +1,15 @@
 // Feeds arbitrary pen bytes to the real download loop (and through it the
 // block receiver). The line is one end of a socket pair whose other end holds
-// the input and is then shut, so every read after the input returns at once.
+// the input and is then shut, so every read after the input returns at once;
+// a thread takes away what the program sends (acknowledgements), as a pen
+// would, so that its writes never wait for room.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "app/prefs.h"
 #include "app/state.h"
@@ -38,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         done += static_cast<size_t>(w);
     }
     shutdown(sv[1], SHUT_WR);
+    std::thread pen([fd = sv[1]] {
+        char sink[4096];
+        while (read(fd, sink, sizeof sink) > 0) {
+        }
+    });
 
     setup_data();
     kxinterface_break = 0;
@@ -45,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int r = download_text();
     port_fd = -1;
     close(sv[0]);
+    pen.join();
     close(sv[1]);
 
     assert(r == PEN_OK || r == PEN_ERR_TRANSFER || r == PEN_ERR_MEMORY);
