@@ -186,9 +186,7 @@ void Save() {
     SaveWidgets* w = g_new0(SaveWidgets, 1);
     w->file_selection = get_translated_file_selection();
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
-    // A grab needs the window's GDK window.
-    gtk_widget_realize(w->file_selection);
-    gtk_grab_add(w->file_selection);
+    kx_dialog_grab(w->file_selection);
 
     if (root.save_name[0] != '\0') {
         preset_name(chooser, root.save_name);

@@ -27,22 +27,10 @@ void format_row(char* buffer, size_t size, const char* format, const char* arg) 
 #pragma GCC diagnostic pop
 }
 
-void set_title_latin1(GtkWidget* window, const char* latin1) {
-    char* utf8 = to_utf8(latin1);
-    gtk_window_set_title(GTK_WINDOW(window), utf8);
-    g_free(utf8);
-}
-
 // "destroy" of a waiting dialog: give input back and end its nested loop.
 void waiting_dialog_destroyed(GtkWidget* dialog, gpointer) {
     gtk_grab_remove(dialog);
     gtk_main_quit();
-}
-
-// A grab needs the window's GDK window: realize it first.
-void add_modal_grab(GtkWidget* dialog) {
-    gtk_widget_realize(dialog);
-    gtk_grab_add(dialog);
 }
 
 void destroy_dialog_clicked(GtkWidget*, gpointer dialog) {
@@ -65,6 +53,18 @@ void confirm_no_clicked(GtkWidget*, gpointer data) {
 }
 
 }  // namespace
+
+void kx_set_title(GtkWidget* window, const char* latin1) {
+    char* utf8 = to_utf8(latin1);
+    gtk_window_set_title(GTK_WINDOW(window), utf8);
+    g_free(utf8);
+}
+
+// A grab needs the window's GDK window: realize it first.
+void kx_dialog_grab(GtkWidget* dialog) {
+    gtk_widget_realize(dialog);
+    gtk_grab_add(dialog);
+}
 
 GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -134,7 +134,7 @@ void show_error_and_wait(const char* line1, const char* line2, const char* line3
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
-    add_modal_grab(dialog);
+    kx_dialog_grab(dialog);
     kx_dialog_add_label(vbox, line1);
     kx_dialog_add_label(vbox, line2);
     kx_dialog_add_label(vbox, line3);
@@ -153,8 +153,8 @@ int Sicher(const char* title, const char* line1, const char* line2, const char* 
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     ConfirmState state = {kx_dialog_new(10, &vbox, &buttons), 0};
-    add_modal_grab(state.dialog);
-    if (title) set_title_latin1(state.dialog, title);
+    kx_dialog_grab(state.dialog);
+    if (title) kx_set_title(state.dialog, title);
     kx_dialog_add_label(vbox, line1);
     kx_dialog_add_label(vbox, line2);
 
@@ -189,7 +189,7 @@ void Version() {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
-    set_title_latin1(dialog, tcr_title[l]);
+    kx_set_title(dialog, tcr_title[l]);
     // Not modal and nothing waits for it; it may outlive any number of menu
     // actions, but not the main window.
     gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);

@@ -12,6 +12,8 @@
 //   kx_dialog_new          an empty dialog window: vertical box + button row
 //   kx_dialog_add_label    one label per text line, packed in order
 //   kx_dialog_add_button   a button sharing the row's width equally
+//   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
+//   kx_set_title           window title from an ISO-8859-1 text
 //   show_error_and_wait    message of up to three lines with OK; waits
 //   Sicher                 question with two buttons; 1 first button, else 0
 //   rename_button          sets the text of the label inside a button
@@ -33,6 +35,9 @@ GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons);
 GtkWidget* kx_dialog_add_label(GtkWidget* vbox, const char* latin1);
 // A button with an ISO-8859-1 label, packed into the row (expand, fill, 0).
 GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1);
+// Puts the modal grab on `dialog`; its "destroy" handler removes it.
+void kx_dialog_grab(GtkWidget* dialog);
+void kx_set_title(GtkWidget* window, const char* latin1);
 
 void show_error_and_wait(const char* line1, const char* line2, const char* line3);
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,

@@ -113,12 +113,8 @@ void ConfigurePC() {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     w->dialog = kx_dialog_new(5, &vbox, &buttons);
-    // A grab needs the window's GDK window.
-    gtk_widget_realize(w->dialog);
-    gtk_grab_add(w->dialog);
-    char* title = to_utf8(tpcconfig[l]);
-    gtk_window_set_title(GTK_WINDOW(w->dialog), title);
-    g_free(title);
+    kx_dialog_grab(w->dialog);
+    kx_set_title(w->dialog, tpcconfig[l]);
     g_signal_connect(w->dialog, "delete-event", G_CALLBACK(pc_config_delete), w);
     g_signal_connect(w->dialog, "destroy", G_CALLBACK(pc_config_destroy), w);
 

@@ -141,12 +141,8 @@ void ConfigureKX() {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     w->dialog = kx_dialog_new(5, &vbox, &buttons);
-    // A grab needs the window's GDK window.
-    gtk_widget_realize(w->dialog);
-    gtk_grab_add(w->dialog);
-    char* title = to_utf8(tkxconfig[l]);
-    gtk_window_set_title(GTK_WINDOW(w->dialog), title);
-    g_free(title);
+    kx_dialog_grab(w->dialog);
+    kx_set_title(w->dialog, tkxconfig[l]);
     g_signal_connect(w->dialog, "delete-event", G_CALLBACK(pen_config_delete_event), w);
     g_signal_connect(w->dialog, "destroy", G_CALLBACK(pen_config_destroyed), w);
 

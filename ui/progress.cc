@@ -58,12 +58,6 @@ GtkWidget* add_fixed_label(GtkWidget* vbox, const char* latin1) {
     return label;
 }
 
-// A grab needs the window's GDK window: realize it first.
-void add_modal_grab(GtkWidget* dialog) {
-    gtk_widget_realize(dialog);
-    gtk_grab_add(dialog);
-}
-
 // The activity bar, packed at the bottom of the box.
 GtkWidget* add_activity_bar(GtkWidget* vbox) {
     GtkWidget* bar = gtk_progress_bar_new();
@@ -222,7 +216,7 @@ void TransferKX_PC() {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     record->dialog = kx_dialog_new(5, &vbox, &buttons);
-    add_modal_grab(record->dialog);
+    kx_dialog_grab(record->dialog);
     g_signal_connect(record->dialog, "delete-event", G_CALLBACK(transfer_delete_event), record);
     g_signal_connect(record->dialog, "destroy", G_CALLBACK(transfer_dialog_destroyed), record);
 
@@ -257,7 +251,7 @@ void ClearFlash() {
 
     GtkWidget* vbox = nullptr;
     record->dialog = kx_dialog_new(5, &vbox, nullptr);
-    add_modal_grab(record->dialog);
+    kx_dialog_grab(record->dialog);
     g_signal_connect(record->dialog, "delete-event", G_CALLBACK(erase_delete_event), record);
     g_signal_connect(record->dialog, "destroy", G_CALLBACK(erase_dialog_destroyed), record);
 

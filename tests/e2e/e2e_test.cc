@@ -131,7 +131,7 @@ TEST(EndToEnd, DownloadThenQuitAsksAboutUnsavedText) {
     caution = find_window("^Caution!$", 10);
     ASSERT_FALSE(caution.empty());
     click_button(caution, 0, 2);
-    EXPECT_EQ(wait_program(p.pid, 10000), 0);
+    EXPECT_EQ(wait_program(p.pid, 10000), 0) << p.diagnostics();
     p.pid = -1;
     EXPECT_NE(read_file(p.home.file(".kxrc")).find("Device: " + p.pen->tty()), std::string::npos);
 }
@@ -156,7 +156,7 @@ TEST(EndToEnd, DownloadSaveThroughTheDialogThenQuitWithoutQuestion) {
 
     // Everything is saved: Ctrl+Q ends the program at once.
     press(main, "ctrl+q");
-    EXPECT_EQ(wait_program(p.pid, 10000), 0);
+    EXPECT_EQ(wait_program(p.pid, 10000), 0) << p.diagnostics();
     p.pid = -1;
     const std::string prefs = read_file(p.home.file(".kxrc"));
     EXPECT_NE(prefs.find("Filename: " + target + "\n"), std::string::npos) << prefs;
