@@ -79,14 +79,19 @@ constexpr Piece piece(const char* s) {
 }
 
 // The piece of every byte, for one format, and (for LaTeX) whether a byte
-// ends a run of bytes written as they stand: an escape or a line end.
+// ends a run of bytes written as they stand: an escape or a line end, and,
+// once the column is near the break, also a blank.
 struct PieceTable {
     Piece at[256];
     unsigned char stop[256];
+    unsigned char stop_or_blank[256];
 };
 
 constexpr void set_stops(PieceTable& t) {
-    for (int c = 0; c < 256; c++) t.stop[c] = t.at[c].len != 1 || c == '\n';
+    for (int c = 0; c < 256; c++) {
+        t.stop[c] = t.at[c].len != 1 || c == '\n';
+        t.stop_or_blank[c] = t.stop[c] || c == ' ';
+    }
 }
 
 constexpr Piece piece_of(char a, char b = 0, char c = 0, char d = 0) {
@@ -260,10 +265,13 @@ void body_latex(Output& out) {
         const int end = length - i > CHUNK ? i + CHUNK : length;
         while (i < end) {
             // While no blank in the block can pass the column, blanks are
-            // written as they stand. Past that point blocks are not tried: in
-            // text with few blanks that stretch is long and full of escapes.
-            if (column <= LATEX_WRAP_COLUMN - (BLOCK - 1) && current >= 0 && end - i >= BLOCK &&
-                plain_block(text + i, attributes + i, latex_table.stop, current)) {
+            // written as they stand; past that point a block may hold no
+            // blank, since the first one there becomes a line end.
+            if (current >= 0 && end - i >= BLOCK &&
+                plain_block(text + i, attributes + i,
+                            column <= LATEX_WRAP_COLUMN - (BLOCK - 1) ? latex_table.stop
+                                                                      : latex_table.stop_or_blank,
+                            current)) {
                 std::memcpy(p, text + i, BLOCK);
                 p += BLOCK;
                 i += BLOCK;
