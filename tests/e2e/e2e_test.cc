@@ -73,11 +73,12 @@ struct Program {
     std::unique_ptr<PenSim> pen;
     pid_t pid = -1;
 
-    explicit Program(const std::string& text) {
+    explicit Program(const std::string& text, bool with_preferences = true) {
         write_file(files.file("pen.txt"), text);
         pen = std::make_unique<PenSim>(std::vector<std::string>{
             "--text", files.file("pen.txt"), "--sessions", "1", "--log", files.file("pen.log")});
-        write_file(home.file(".kxrc"), "Language: English\nDevice: " + pen->tty() + "\n");
+        if (with_preferences)
+            write_file(home.file(".kxrc"), "Language: English\nDevice: " + pen->tty() + "\n");
         pid = spawn_program({KESTRIX_BIN}, {"HOME=" + home.path(), "NO_AT_BRIDGE=1", "LC_ALL=C"},
                             files.file("kestrix.log"));
     }
@@ -160,6 +161,24 @@ TEST(EndToEnd, DownloadSaveThroughTheDialogThenQuitWithoutQuestion) {
     p.pid = -1;
     const std::string prefs = read_file(p.home.file(".kxrc"));
     EXPECT_NE(prefs.find("Filename: " + target + "\n"), std::string::npos) << prefs;
+}
+
+TEST(EndToEnd, FirstStartOpensThePcConfigurationOverTheMainWindow) {
+    if (!have_display()) GTEST_SKIP() << "needs a display and xdotool";
+    Program p("", false);
+    ASSERT_TRUE(p.pen->ok());
+    const std::string main = find_window("^KESTRIX V1\\.0");
+    ASSERT_FALSE(main.empty()) << p.diagnostics();
+    const std::string config = find_window("^PC Configuration$", 10);
+    ASSERT_FALSE(config.empty()) << "no PC configuration dialog at the first start";
+    click_button(config, 0, 2);  // OK
+    ASSERT_TRUE(window_gone("^PC Configuration$", 5000));
+
+    press(main, "ctrl+q");
+    EXPECT_EQ(wait_program(p.pid, 10000), 0) << p.diagnostics();
+    p.pid = -1;
+    EXPECT_EQ(read_file(p.home.file(".kxrc")),
+              "Language: English\nSpeed: 38400\nDevice: /dev/ttyS1\nSave as: ascii\nFilename: \n");
 }
 
 }  // namespace
