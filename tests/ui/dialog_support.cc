@@ -1,11 +1,11 @@
 #include "ui/dialog_support.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 
 #include "app/prefs.h"
 #include "app/state.h"
+#include "gui/gui_support.h"
 #include "text/store.h"
 #include "ui/convert.h"
 #include "ui/main_window.h"
@@ -13,12 +13,6 @@
 namespace dialogs_test {
 
 namespace {
-
-void collect(GtkWidget* widget, gpointer data) {
-    auto* out = static_cast<std::vector<GtkWidget*>*>(data);
-    out->push_back(widget);
-    if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), collect, data);
-}
 
 bool inside_button(GtkWidget* widget, GtkWidget* top) {
     for (GtkWidget* p = gtk_widget_get_parent(widget); p && p != top; p = gtk_widget_get_parent(p))
@@ -60,24 +54,18 @@ const std::string& test_home() {
     return home;
 }
 
+// The pump, the widget walk, titles and close requests are the window
+// tests' own.
 bool pump_until(const std::function<bool()>& done, int timeout_ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
-    }
-    return true;
+    return window_test::run_until(done, timeout_ms);
 }
 
 void pump_for(int ms) {
-    pump_until([] { return false; }, ms);
+    window_test::run_for(ms);
 }
 
 std::vector<GtkWidget*> widgets_below(GtkWidget* widget) {
-    std::vector<GtkWidget*> out;
-    if (widget && GTK_IS_CONTAINER(widget))
-        gtk_container_forall(GTK_CONTAINER(widget), collect, &out);
-    return out;
+    return window_test::descendants(widget);
 }
 
 std::vector<std::string> labels_of(GtkWidget* widget) {
@@ -100,8 +88,7 @@ GtkWidget* button_labelled(GtkWidget* widget, const std::string& text) {
 }
 
 std::string title_of(GtkWidget* window) {
-    const char* t = gtk_window_get_title(GTK_WINDOW(window));
-    return t ? t : "";
+    return window_test::window_title(window);
 }
 
 std::vector<GtkWidget*> visible_windows() {
@@ -137,13 +124,7 @@ std::string u8(const char* const row[5]) {
 }
 
 void request_close(GtkWidget* window) {
-    GdkWindow* gdk = gtk_widget_get_window(window);
-    if (!gdk) return;
-    GdkEvent* event = gdk_event_new(GDK_DELETE);
-    event->any.window = GDK_WINDOW(g_object_ref(gdk));
-    event->any.send_event = TRUE;
-    gtk_main_do_event(event);
-    gdk_event_free(event);
+    window_test::send_delete(window);
 }
 
 Answer::Answer(const std::string& button)
