@@ -54,6 +54,19 @@ void confirm_no_clicked(GtkWidget*, gpointer data) {
 
 }  // namespace
 
+void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value) {
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+    char* text = to_utf8(label_latin1);
+    GtkWidget* label = gtk_label_new(text);
+    g_free(text);
+    gtk_box_pack_end(GTK_BOX(row), value, FALSE, FALSE, 0);
+    gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
+    gtk_widget_show(value);
+    gtk_widget_show(label);
+    gtk_box_pack_start(GTK_BOX(vbox), row, FALSE, FALSE, 5);
+    gtk_widget_show(row);
+}
+
 void kx_set_title(GtkWidget* window, const char* latin1) {
     char* utf8 = to_utf8(latin1);
     gtk_window_set_title(GTK_WINDOW(window), utf8);

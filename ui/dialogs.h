@@ -12,6 +12,7 @@
 //   kx_dialog_new          an empty dialog window: vertical box + button row
 //   kx_dialog_add_label    one label per text line, packed in order
 //   kx_dialog_add_button   a button sharing the row's width equally
+//   kx_dialog_add_row      a labelled value row: value at the right edge, label left of it
 //   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
 //   kx_set_title           window title from an ISO-8859-1 text
 //   show_error_and_wait    message of up to three lines with OK; waits
@@ -35,6 +36,10 @@ GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons);
 GtkWidget* kx_dialog_add_label(GtkWidget* vbox, const char* latin1);
 // A button with an ISO-8859-1 label, packed into the row (expand, fill, 0).
 GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1);
+// A row of a configuration dialog: `value` packed at the right edge of a
+// horizontal box (spacing 5), the label for an ISO-8859-1 text just left of it
+// (padding 5), the box packed at the start of `vbox` (padding 5); all shown.
+void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value);
 // Puts the modal grab on `dialog`; its "destroy" handler removes it.
 void kx_dialog_grab(GtkWidget* dialog);
 void kx_set_title(GtkWidget* window, const char* latin1);

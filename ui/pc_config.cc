@@ -16,20 +16,6 @@ namespace {
 
 const char* const device_choices[] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
 
-// One row: the combo at the right edge, its label just left of it.
-void add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* combo) {
-    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-    char* text = to_utf8(label_latin1);
-    GtkWidget* label = gtk_label_new(text);
-    g_free(text);
-    gtk_box_pack_end(GTK_BOX(row), combo, FALSE, FALSE, 0);
-    gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
-    gtk_widget_show(combo);
-    gtk_widget_show(label);
-    gtk_box_pack_start(GTK_BOX(vbox), row, FALSE, FALSE, 5);
-    gtk_widget_show(row);
-}
-
 // The device path as the entry shows it (g_free). Paths are bytes in the
 // file-system encoding; one that does not convert is shown as ISO-8859-1.
 char* device_display(const char* device) {
@@ -119,11 +105,11 @@ void ConfigurePC() {
     g_signal_connect(w->dialog, "destroy", G_CALLBACK(pc_config_destroy), w);
 
     w->language_combo = language_combo();
-    add_row(vbox, tpcconfiglang[l], w->language_combo);
+    kx_dialog_add_row(vbox, tpcconfiglang[l], w->language_combo);
     w->device_combo = device_combo();
-    add_row(vbox, tpcconfigdevice[l], w->device_combo);
+    kx_dialog_add_row(vbox, tpcconfigdevice[l], w->device_combo);
     w->speed_combo = speed_combo();
-    add_row(vbox, tpcconfigspeed[l], w->speed_combo);
+    kx_dialog_add_row(vbox, tpcconfigspeed[l], w->speed_combo);
 
     GtkWidget* ok = kx_dialog_add_button(buttons, tOK[l]);
     g_signal_connect(ok, "clicked", G_CALLBACK(pc_config_ok), w);

@@ -24,20 +24,6 @@ namespace {
 
 constexpr int VALUE_WIDTH = 140;
 
-// One row: the value at the right edge, its label just left of it.
-void add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value) {
-    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-    char* text = to_utf8(label_latin1);
-    GtkWidget* label = gtk_label_new(text);
-    g_free(text);
-    gtk_box_pack_end(GTK_BOX(row), value, FALSE, FALSE, 0);
-    gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
-    gtk_widget_show(value);
-    gtk_widget_show(label);
-    gtk_box_pack_start(GTK_BOX(vbox), row, FALSE, FALSE, 5);
-    gtk_widget_show(row);
-}
-
 void append_latin1(GtkWidget* combo, const char* latin1) {
     char* text = to_utf8(latin1);
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), text);
@@ -156,18 +142,18 @@ void ConfigureKX() {
     gtk_size_group_add_widget(values, memory);
     gtk_size_group_add_widget(values, battery);
     g_object_unref(values);  // the widgets keep the group alive
-    add_row(vbox, tkxconfigver[l], firmware);
-    add_row(vbox, tkxconfigmem[l], memory);
-    add_row(vbox, tkxconfigbatt[l], battery);
+    kx_dialog_add_row(vbox, tkxconfigver[l], firmware);
+    kx_dialog_add_row(vbox, tkxconfigmem[l], memory);
+    kx_dialog_add_row(vbox, tkxconfigbatt[l], battery);
     w->menu_combo = language_combo(root.menu_language);
-    add_row(vbox, tkxconfigmenulang[l], w->menu_combo);
+    kx_dialog_add_row(vbox, tkxconfigmenulang[l], w->menu_combo);
     w->text_combo = language_combo(root.text_language);
-    add_row(vbox, tkxconfigtextlang[l], w->text_combo);
+    kx_dialog_add_row(vbox, tkxconfigtextlang[l], w->text_combo);
     if (root.firmware_minor & 0x80) {
         w->target_combo = language_combo(root.target_language);
-        add_row(vbox, tkxconfigtargetlang[l], w->target_combo);
+        kx_dialog_add_row(vbox, tkxconfigtargetlang[l], w->target_combo);
         w->mode_combo = mode_combo();
-        add_row(vbox, tkxconfigmode[l], w->mode_combo);
+        kx_dialog_add_row(vbox, tkxconfigmode[l], w->mode_combo);
     }
 
     GtkWidget* ok = kx_dialog_add_button(buttons, tOK[l]);

@@ -35,16 +35,7 @@ bool gtk_ready() {
         // HOME must be set before GLib first looks at it; it then stays.
         static TempDir home;
         g_setenv("HOME", home.path().c_str(), TRUE);
-        g_setenv("NO_AT_BRIDGE", "1", FALSE);
-        g_setenv("GDK_BACKEND", "x11", FALSE);
-        // Tests never read or write the user's desktop settings.
-        g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
-        // A display busy with other test processes may refuse a connection
-        // for a moment: try a few times before giving up.
-        for (int attempt = 0; attempt < 5 && state != 1; attempt++) {
-            if (attempt > 0) g_usleep(200000);
-            state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        }
+        state = window_test::ensure_gtk() ? 1 : 0;
     }
     return state == 1;
 }
