@@ -796,6 +796,15 @@ MessageText tover_s2 = {
     "Sovrascrivere comunque?",
 };
 
+// Rows added after the original table.
+MessageText tpreftoolarge = {
+    "Einstellungsdatei zu gro\337, nur das erste MiB wurde gelesen",
+    "Settings file too large, only its first MiB was read",
+    "Fichier de param\350tres trop grand, seul le premier Mio a \351t\351 lu",
+    "Archivo de ajustes demasiado grande, solo se ley\363 el primer MiB",
+    "File delle impostazioni troppo grande, letto solo il primo MiB",
+};
+
 const CatalogueRow catalogue_rows[] = {
     {"tlanguages", &tlanguages},
     {"t_main_title", &t_main_title},
@@ -892,6 +901,7 @@ const CatalogueRow catalogue_rows[] = {
     {"tover_title", &tover_title},
     {"tover_s1", &tover_s1},
     {"tover_s2", &tover_s2},
+    {"tpreftoolarge", &tpreftoolarge},
 };
 // clang-format on
 

@@ -37,7 +37,7 @@ extern MessageText tkxmen, tkxmen1, tkxmen2, tkxmen3, tkxmen4;
 extern MessageText thelpmen, thelpmen1;
 extern MessageText t_nodata;
 extern MessageText tnopreffile1, tnopreffile2, terrorline, tnocolumn, twronglang, twrongspeed;
-extern MessageText tprefsaveerr, twrongkeyword, twrongformat;
+extern MessageText tprefsaveerr, tpreftoolarge, twrongkeyword, twrongformat;
 extern MessageText tpcconfig, tpcconfiglang, tpcconfigdevice, tpcconfigspeed, tpcconfigsep;
 extern MessageText tOK, tCancel, tYes, tNo;
 extern MessageText tkxconfig, tkxconfigver, tkxconfigmem, tkxconfigbatt, tkxconfigmenulang;

@@ -7,10 +7,12 @@
 // preferences are written back.
 #include <getopt.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/catalogue.h"
 #include "app/prefs.h"
@@ -109,10 +111,52 @@ void parse_command_line(int argc, char** argv) {
     }
 }
 
+// The signal that asked a batch run to end, 0 while none came.
+volatile sig_atomic_t batch_signal = 0;
+
+// The first SIGINT, SIGTERM or SIGHUP acts as Cancel: the download stops at
+// its next look at the flag and the pen link ends through its own path
+// (goodbye, settings back, lock released). A second one ends the program at
+// once, giving the line its settings back first where that needs no wait.
+void batch_signal_handler(int sig) {
+    if (batch_signal != 0) {
+        restore_line_now();
+        signal(sig, SIG_DFL);
+        raise(sig);
+        return;
+    }
+    batch_signal = sig;
+    kxinterface_quit = 1;
+}
+
+void catch_batch_signals() {
+    struct sigaction sa;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: the waits see EINTR and look at the flag
+    sa.sa_handler = batch_signal_handler;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the run was started to ignore (nohup, a background job)
+        // stays ignored.
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+// Ends the program the way the signal would have, so a shell sees it.
+void end_by_signal(int sig) {
+    signal(sig, SIG_DFL);
+    raise(sig);
+    std::_Exit(128 + sig);  // only reached where the signal is blocked
+}
+
 }  // namespace
 
 int transfer_batch() {
+    catch_batch_signals();
     int r = read_text();
+    // Nothing is written and nothing saved for a run asked to end.
+    if (batch_signal != 0) end_by_signal(batch_signal);
     if (r == PEN_OK) {
         if (!ExportText(nullptr, stdout)) return 0;
         // A failure that shows only at the flush is still a failure.
@@ -137,6 +181,7 @@ int main(int argc, char** argv) {
 
     gtk_init(&argc, &argv);
     OpenMainWindow();
+    watch_quit_signals();
     if (!have_preferences) ConfigurePC();
     gtk_main();
     SavePreferences();

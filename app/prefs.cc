@@ -34,8 +34,9 @@ const char* const p_savename = "Filename:";
 
 namespace {
 
-constexpr int LINE_SIZE = 160;     // fgets buffer: pieces of at most 159 bytes
-constexpr int MAX_LINK_HOPS = 40;  // as the kernel's own limit for a path
+constexpr int LINE_SIZE = 160;      // fgets buffer: pieces of at most 159 bytes
+constexpr long READ_MAX = 1 << 20;  // bytes read at most: five settings need far less
+constexpr int MAX_LINK_HOPS = 40;   // as the kernel's own limit for a path
 
 // The interface language as an index that is always safe to use.
 int lang() {
@@ -129,13 +130,14 @@ void read_line(const char* line, long number) {
     }
 }
 
-// Opens the file for reading. A directory is not a file that can be read; the
-// open does not wait for a writer when the name is a pipe.
+// Opens the file for reading. Only a regular file is read: a directory, pipe,
+// socket or device (a link to /dev/zero would never end) is not a settings
+// file; the open does not wait for a writer when the name is a pipe.
 FILE* open_for_reading(const char* path) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return nullptr;
     }
@@ -193,6 +195,9 @@ bool replace_file(const char* file, const char* contents, size_t length) {
     if (exists) {
         if (S_ISCHR(st.st_mode)) return write_in_place(file, contents, length);
         if (!S_ISREG(st.st_mode)) return false;
+        // Renaming over the file would ignore its own write permission: a
+        // file the user made read-only stays as it is.
+        if (access(file, W_OK) != 0) return false;
         mode = static_cast<int>(st.st_mode & 0777);
     }
     GError* error = nullptr;
@@ -209,13 +214,21 @@ bool replace_file(const char* file, const char* contents, size_t length) {
     return true;
 }
 
+// How much of `value` (at most `max` characters) is written: a value never
+// adds a line, so it ends at its first line feed or carriage return, as the
+// reader would have ended it.
+int line_part(const char* value, size_t max) {
+    size_t n = std::strcspn(value, "\r\n");
+    return static_cast<int>(n < max ? n : max);
+}
+
 bool write_preferences(const char* path) {
     const char* format = get_format_string_opt(root.save_format);
-    char* contents =
-        g_strdup_printf("%s %s\n%s %d\n%s %.*s\n%s %s\n%s %.*s\n", p_language, tlanguages[lang()],
-                        p_speed, root.speed, p_device, DEVICE_MAX, root.device, p_saveform,
-                        format ? format : get_format_string_opt(FORMAT_ASCII), p_savename,
-                        SAVE_NAME_MAX, root.save_name);
+    char* contents = g_strdup_printf(
+        "%s %s\n%s %d\n%s %.*s\n%s %s\n%s %.*s\n", p_language, tlanguages[lang()], p_speed,
+        root.speed, p_device, line_part(root.device, DEVICE_MAX), root.device, p_saveform,
+        format ? format : get_format_string_opt(FORMAT_ASCII), p_savename,
+        line_part(root.save_name, SAVE_NAME_MAX), root.save_name);
     char* file = follow_links(path);
     const bool ok = file && replace_file(file, contents, std::strlen(contents));
     g_free(file);
@@ -250,6 +263,10 @@ int ReadPreferences() {
     char line[LINE_SIZE];
     long number = 0;
     while (std::fgets(line, sizeof line, file)) {
+        if (std::ftell(file) > READ_MAX) {
+            std::fprintf(stderr, "%s: %s\n", tpreftoolarge[lang()], path);
+            break;
+        }
         number++;
         read_line(line, number);
     }

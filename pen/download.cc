@@ -6,6 +6,7 @@
 #include "text/store.h"
 
 std::atomic<int> kxinterface_break{0};
+std::atomic<int> kxinterface_quit{0};
 std::atomic<int> kxinterface_lines{0};
 std::atomic<int> kxinterface_active{0};
 
@@ -36,14 +37,18 @@ void drop_body(int bytes) {
     unsigned char scratch[BLOCK_BUFFER_SIZE];
     while (bytes > 0) {
         const int chunk = bytes < BLOCK_BUFFER_SIZE ? bytes : BLOCK_BUFFER_SIZE;
-        const int got =
-            read_counted(scratch, chunk, line_time_ms(chunk, line_rate()) + BLOCK_SLACK_MS);
+        const int got = read_counted(
+            scratch, chunk, line_time_ms(chunk, line_rate()) + BLOCK_SLACK_MS, stop_requested);
         if (got != chunk) return;
         bytes -= chunk;
     }
 }
 
 }  // namespace
+
+int stop_requested() {
+    return kxinterface_break.load() != 0 || kxinterface_quit.load() != 0;
+}
 
 int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count) {
     *count = 0;
@@ -63,10 +68,10 @@ int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count) {
     }
 
     int body = 2 * n + 1;
-    set_vmin(body);
-    int got = read_counted(buffer, body, line_time_ms(body, line_rate()) + BLOCK_SLACK_MS);
-    set_vmin(0);
-    if (got != body) return 0;
+    if (!set_vmin(body)) return 0;
+    int got = read_counted(buffer, body, line_time_ms(body, line_rate()) + BLOCK_SLACK_MS,
+                           stop_requested);
+    if (!set_vmin(0) || got != body) return 0;
 
     *count = n;
     unsigned char sum = 0;
@@ -81,7 +86,7 @@ int download_text() {
     const unsigned char command[3] = {PEN_CMD_SEND_TEXT,
                                       static_cast<unsigned char>(get_speedcode(root.speed)), 0x00};
     if (!write_paced(command, 3)) return PEN_ERR_TRANSFER;
-    set_speed(root.speed);
+    if (!set_speed(root.speed)) return closing_sequence();
 
     const unsigned char ack = PEN_ACK;
     const unsigned char nak = PEN_NAK;
@@ -97,7 +102,12 @@ int download_text() {
             set_speed(300);
             return PEN_OK;
         }
-        if (kxinterface_break != 0) return PEN_BREAK;
+        if (stop_requested()) {
+            // The rest of a block the stop cut short is not the reply to the
+            // goodbye that follows.
+            flush_input();
+            return PEN_BREAK;
+        }
 
         if (got == PEN_BLOCK) {
             if (!store_block(buffer, n)) return PEN_ERR_MEMORY;
@@ -115,6 +125,8 @@ int download_text() {
 
 int read_text() {
     kxinterface_break = 0;
+    // The program is ending: no new exchange starts.
+    if (kxinterface_quit.load() != 0) return PEN_BREAK;
     if (!open_port()) return PEN_ERR_SERIAL;
     int result = PEN_ERR_CONNECT;
     if (wake_pen()) {

@@ -7,7 +7,9 @@
 // n (character, attribute) pairs and their exclusive-or checksum. A good block
 // is stored and acknowledged (0x05), a bad attempt answered by 0x06 until the
 // bad-block counter gives up; 0x83 ends the text. A stop request
-// (`kxinterface_break`) is honoured after every attempt.
+// (`kxinterface_break`, or `kxinterface_quit` when the program is asked to
+// end) is honoured after every attempt and, inside a block, between waits of
+// at most 100 ms: the block is then neither stored nor acknowledged.
 //
 // Threads: runs on the progress dialog's worker or, in batch mode, on the main
 // thread. `kxinterface_break` is set by the main thread; the text store fields
@@ -16,6 +18,7 @@
 //   read_text       pen result code; appends to the store, sets `unsaved`
 //   download_text   PEN_OK, PEN_BREAK, PEN_ERR_TRANSFER or PEN_ERR_MEMORY
 //   receive_block   PEN_BLOCK with the pair count, PEN_REPLY_DONE, or 0
+//   stop_requested  nonzero when either stop flag is set
 #pragma once
 
 #include <atomic>
@@ -25,6 +28,9 @@ constexpr int BLOCK_MAX_PAIRS = 127;
 
 // Set by the main thread to stop the running download; cleared by read_text.
 extern std::atomic<int> kxinterface_break;
+// Set (from a signal handler or the main thread) when the program is to end;
+// never cleared: the running download and every later one stop at once.
+extern std::atomic<int> kxinterface_quit;
 // Blocks stored by the running download.
 extern std::atomic<int> kxinterface_lines;
 // Set to 1 before every block attempt; never cleared by the pen link.
@@ -33,3 +39,4 @@ extern std::atomic<int> kxinterface_active;
 int read_text();
 int download_text();
 int receive_block(unsigned char buffer[BLOCK_BUFFER_SIZE], int* count);
+int stop_requested();

@@ -22,7 +22,7 @@ int reply_is(unsigned char expected) {
 
 int wake_pen() {
     // Every wake-up starts at 300 bit/s with an empty input queue.
-    set_speed(300);
+    if (!set_speed(300)) return 0;
     if (!write_byte(PEN_CMD_WAKE)) return 0;
     return reply_is(PEN_REPLY_WAKE);
 }
@@ -34,7 +34,7 @@ int bye_pen() {
 
 int erase_pen() {
     if (!write_byte(PEN_CMD_ERASE)) return 0;
-    set_vtime(ERASE_VTIME);
+    if (!set_vtime(ERASE_VTIME)) return 0;
     unsigned char byte;
     // Without a reply the long wait stays in force for the goodbye, which
     // gives a pen still busy erasing time to answer it.
@@ -46,9 +46,9 @@ int erase_pen() {
 int request_configuration(unsigned char reply[CONFIG_REPLY_SIZE]) {
     const unsigned char command = PEN_CMD_GET_CONFIG;
     if (!write_paced(&command, 1)) return 0;
-    set_vmin(CONFIG_REPLY_SIZE);
+    if (!set_vmin(CONFIG_REPLY_SIZE)) return 0;
     int got = read_counted(reply, CONFIG_REPLY_SIZE, CONFIG_REPLY_TIMEOUT_MS);
-    set_vmin(0);
+    if (!set_vmin(0)) return 0;
     return got == CONFIG_REPLY_SIZE && reply[0] == PEN_REPLY_CONFIG ? 1 : 0;
 }
 

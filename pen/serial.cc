@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -58,14 +59,20 @@ int ms_left(Clock::time_point deadline) {
 }
 
 // 1 when the line has something to read (data, a hang-up or an error: the read
-// that follows tells which), 0 when the deadline passed first.
-int wait_readable(Clock::time_point deadline) {
+// that follows tells which), 0 when the deadline passed first or `stop`
+// answered nonzero; `stop` is asked at least every SLICE_MS.
+constexpr int SLICE_MS = 100;
+
+int wait_readable(Clock::time_point deadline, StopCheck stop = nullptr) {
     for (;;) {
+        if (stop && stop()) return 0;
+        int wait = ms_left(deadline);
+        if (stop && wait > SLICE_MS) wait = SLICE_MS;
         struct pollfd p = {port_fd, POLLIN, 0};
-        int r = poll(&p, 1, ms_left(deadline));
+        int r = poll(&p, 1, wait);
         if (r > 0) return 1;
-        if (r == 0) return 0;
-        if (errno != EINTR) return 0;
+        if (r < 0 && errno != EINTR) return 0;
+        if (r == 0 && ms_left(deadline) == 0) return 0;
     }
 }
 
@@ -76,11 +83,24 @@ ssize_t read_some(unsigned char* buf, size_t count) {
     }
 }
 
-void apply_cc(int index, int value) {
+// Reads the open line's settings: 1 read, or the line is no terminal and has
+// none (ENOTTY: nothing to set, no failure); 0 a terminal that could not be
+// read (an unplugged adapter gives EIO), so nothing may be written from `t`.
+// tcsetattr's own result is not taken: it reports an error whenever one flag
+// was not applied, and a pseudo-terminal never applies parity.
+int read_settings(struct termios* t, bool* have) {
+    *have = tcgetattr(port_fd, t) == 0;
+    return *have || errno == ENOTTY ? 1 : 0;
+}
+
+int apply_cc(int index, int value) {
     struct termios t;
-    tcgetattr(port_fd, &t);
+    bool have = false;
+    if (!read_settings(&t, &have)) return 0;
+    if (!have) return 1;
     t.c_cc[index] = static_cast<cc_t>(value & 0xFF);
     tcsetattr(port_fd, TCSANOW, &t);
+    return 1;
 }
 
 }  // namespace
@@ -109,17 +129,27 @@ namespace {
 // Whether open_port switched the driver's low-latency mode on, so that
 // close_port switches it off again.
 bool low_latency_set = false;
+// Whether open_port claimed the line (a terminal) and got its settings, so
+// that close_port and restore_line_now give back only what was taken. Read by
+// the signal handler; written only while no pen operation could be stopped
+// half-way.
+volatile sig_atomic_t line_claimed = 0;
+volatile sig_atomic_t settings_saved = 0;
 
 // The line is the program's alone while it is open: an advisory lock that
 // other programs using the same convention respect, and the terminal's
 // exclusive mode, which makes further opens of the device fail. 0 when
-// another program holds the lock.
+// another program holds the lock. Only terminals are claimed: a lock on the
+// null device would keep every other user of it waiting.
 int claim_line(int fd) {
+    line_claimed = 0;
+    if (!isatty(fd)) return 1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         // Only a lock held elsewhere counts; a device without locking is used.
         if (errno == EWOULDBLOCK) return 0;
     }
     ioctl(fd, TIOCEXCL);
+    line_claimed = 1;
     return 1;
 }
 
@@ -144,19 +174,25 @@ void release_line(int fd) {
         }
         low_latency_set = false;
     }
+    if (!line_claimed) return;
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
+    line_claimed = 0;
 }
 
 }  // namespace
 
 int open_port() {
+    return open_line(root.device);
+}
+
+int open_line(const char* device) {
     if (port_fd != -1) close_port();
 
     // O_NONBLOCK only for the open itself: a serial port whose settings lack
     // CLOCAL would otherwise wait for a carrier the pen never raises. The line
     // is used in blocking mode, as its read timing assumes.
-    int fd = open(root.device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    int fd = open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return 0;
 
     // Pen commands written into a user's file would corrupt it.
@@ -174,9 +210,9 @@ int open_port() {
     }
     ask_low_latency(fd);
 
-    // Settings results are not checked: a device that is not a terminal
-    // (the null device, a FIFO) still counts as an open line.
-    tcgetattr(fd, &saved_termios);
+    // A device that is not a terminal (the null device, a FIFO) still counts
+    // as an open line; it has no settings to save or give back.
+    settings_saved = tcgetattr(fd, &saved_termios) == 0 ? 1 : 0;
 
     struct termios t;
     std::memset(&t, 0, sizeof t);
@@ -205,40 +241,58 @@ void close_port() {
     if (port_fd == -1) return;
     // Flush input only: queued output still goes out to the pen.
     tcflush(port_fd, TCIFLUSH);
-    tcsetattr(port_fd, TCSANOW, &saved_termios);
+    if (settings_saved) tcsetattr(port_fd, TCSANOW, &saved_termios);
     release_line(port_fd);
     close(port_fd);
     port_fd = -1;
+    settings_saved = 0;
 }
 
-void set_speed(int rate) {
-    if (port_fd == -1) return;
+void restore_line_now() {
+    const int fd = port_fd;
+    if (fd == -1) return;
+    // Only calls that do not wait: queued output is not drained.
+    if (settings_saved) tcsetattr(fd, TCSANOW, &saved_termios);
+    if (line_claimed) ioctl(fd, TIOCNXCL);
+}
+
+int set_speed(int rate) {
+    if (port_fd == -1) return 0;
     // A rate outside the table would give B0, which hangs the line up; the pen
     // is told 300 bit/s for such a rate (get_speedcode), so the line uses it too.
     if (get_baudflag(rate) == 0) rate = speed_table[0].rate;
     speed_t baud = static_cast<speed_t>(get_baudflag(rate));
     struct termios t;
-    tcgetattr(port_fd, &t);
-    t.c_cflag = baud | LINE_CFLAGS;
-    cfsetospeed(&t, baud);
-    cfsetispeed(&t, baud);
+    bool have = false;
+    if (!read_settings(&t, &have)) return 0;
     // The pen needs time around a speed change. TCSAFLUSH lets queued output
     // go out at the old rate and discards what arrived before the change.
     usleep(100000);
-    tcsetattr(port_fd, TCSAFLUSH, &t);
+    if (have) {
+        t.c_cflag = baud | LINE_CFLAGS;
+        cfsetospeed(&t, baud);
+        cfsetispeed(&t, baud);
+        tcsetattr(port_fd, TCSAFLUSH, &t);
+    }
     line_speed = rate;
     usleep(20000);
+    return 1;
 }
 
-void set_vmin(int count) {
-    if (port_fd == -1) return;
-    apply_cc(VMIN, count);
+int set_vmin(int count) {
+    if (port_fd == -1) return 0;
+    return apply_cc(VMIN, count);
 }
 
-void set_vtime(int tenths) {
-    if (port_fd == -1) return;
-    apply_cc(VTIME, tenths);
+int set_vtime(int tenths) {
+    if (port_fd == -1) return 0;
+    if (!apply_cc(VTIME, tenths)) return 0;
     line_vtime = tenths & 0xFF;
+    return 1;
+}
+
+void flush_input() {
+    if (port_fd != -1) tcflush(port_fd, TCIFLUSH);
 }
 
 int write_paced(const unsigned char* bytes, int count) {
@@ -275,12 +329,12 @@ int read_byte(unsigned char* byte) {
     return 1;
 }
 
-int read_counted(unsigned char* buf, int count, int timeout_ms) {
+int read_counted(unsigned char* buf, int count, int timeout_ms, StopCheck stop) {
     if (port_fd == -1 || count <= 0) return 0;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     int got = 0;
     while (got < count) {
-        if (!wait_readable(deadline)) break;
+        if (!wait_readable(deadline, stop)) break;
         ssize_t r = read_some(buf + got, static_cast<size_t>(count - got));
         if (r <= 0) break;  // failure or hang-up: the device is gone
         for (ssize_t i = 0; i < r; i++) debug_byte("rx", buf[got + i]);

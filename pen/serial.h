@@ -1,7 +1,8 @@
 // Serial line: the one device through which the program talks to the pen.
 //
-// Principles of operation: `open_port` opens `root.device` and puts it into raw
-// mode at 300 bit/s, 8 data bits, even parity, VMIN 0, VTIME 5 (a read returns
+// Principles of operation: `open_port` opens `root.device` (through
+// `open_line`, which takes the path and knows nothing of the program's state)
+// and puts it into raw mode at 300 bit/s, 8 data bits, even parity, VMIN 0, VTIME 5 (a read returns
 // the bytes that are there, or nothing after 0.5 s). The protocol changes the
 // bit rate and the read timing while the line is open and writes bytes one at
 // a time with a 1 ms pause after each, because the pen needs that time.
@@ -9,26 +10,34 @@
 // never kept open between pen operations. Nothing here shows a message.
 //
 // No wait is unbounded: counted reads (`read_counted`) are bounded by a poll()
-// deadline, and a read that fails counts as no data.
+// deadline, and a read that fails counts as no data. A counted read waits in
+// slices of at most 100 ms and asks its stop check between them, so a stop
+// request is honoured within a slice even in the middle of a long block.
 //
 //   get_speed       rate of row 0..8 of the speed table
 //   get_baudflag    termios speed constant of a rate, 0 if none
 //   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
-//   open_port       1 opened with the pen settings and held exclusively (a lock
-//                   and the terminal's exclusive mode; low latency asked of
-//                   USB adapters), 0 not opened, a regular file, or a line held
-//                   by another program (errno kept); closes a device still open
-//                   first
+//   open_line       open_port for a path given by the caller
+//   open_port       1 opened with the pen settings and, when it is a terminal,
+//                   held exclusively (a lock and the terminal's exclusive mode;
+//                   low latency asked of USB adapters), 0 not opened, a regular
+//                   file, or a line held by another program (errno kept);
+//                   closes a device still open first
 //   close_port      settings, exclusive mode and latency back, descriptor closed;
 //                   nothing when none open
-//   set_speed       new rate after 100 ms, queued output sent, input flushed; 20 ms
-//                   (a rate not in the table sets 300 bit/s, never B0)
-//   set_vmin        VMIN of the open line (low 8 bits)
-//   set_vtime       VTIME of the open line (low 8 bits)
+//   restore_line_now  settings and exclusive mode back at once, for a signal
+//                   handler (async-signal-safe; the descriptor stays open)
+//   set_speed       1 new rate after 100 ms, queued output sent, input flushed;
+//                   20 ms (a rate not in the table sets 300 bit/s, never B0);
+//                   0 the terminal's settings could not be read
+//   set_vmin        1 VMIN of the open line set (low 8 bits), 0 failed
+//   set_vtime       1 VTIME of the open line set (low 8 bits), 0 failed
+//   flush_input     what arrived and was not read yet is discarded
 //   write_paced     1 every byte written (1 ms after each), 0 at the first failure
 //   write_byte      1 one byte written with one plain write (no pause), 0 not
 //   read_byte       1 one byte read within the line's VTIME, 0 none or failure
-//   read_counted    number of bytes collected (0..count) before a deadline
+//   read_counted    number of bytes collected (0..count) before a deadline or
+//                   a stop request
 //   line_rate       bit rate the open line was last set to
 //
 // Debugging: with KESTRIX_DEBUG containing "serial" in the environment, every
@@ -58,11 +67,18 @@ int get_speed(int index);
 int get_baudflag(int rate);
 int get_speedcode(int rate);
 
+// Reading the settings of a descriptor that is not a terminal (the null
+// device, a FIFO) fails with ENOTTY: there is nothing to set, and that is no
+// failure. Any other failure to read them (an unplugged adapter gives EIO) is
+// one, and nothing is then written to the line's settings.
+int open_line(const char* device);
 int open_port();
 void close_port();
-void set_speed(int rate);
-void set_vmin(int count);
-void set_vtime(int tenths);
+void restore_line_now();
+int set_speed(int rate);
+int set_vmin(int count);
+int set_vtime(int tenths);
+void flush_input();
 int write_paced(const unsigned char* bytes, int count);
 // The wake, goodbye and erase command bytes go out this way; EINTR is retried.
 int write_byte(unsigned char byte);
@@ -72,12 +88,15 @@ int write_byte(unsigned char byte);
 // it). 1 when a byte came, 0 when none came, the read failed or gave nothing.
 int read_byte(unsigned char* byte);
 
+// Asked between the slices of a long wait; nonzero ends the wait early.
+typedef int (*StopCheck)();
+
 // Collects up to `count` bytes into `buf` by repeated reads until all are in or
 // `timeout_ms` (from the call) has passed. Linux returns at most 64 bytes per
 // read() on a terminal whatever VMIN says, so one read is not enough. Returns
-// the number of bytes collected; a failing read or a hang-up ends the
-// collection early.
-int read_counted(unsigned char* buf, int count, int timeout_ms);
+// the number of bytes collected; a failing read, a hang-up or `stop` returning
+// nonzero (asked at least every 100 ms) ends the collection early.
+int read_counted(unsigned char* buf, int count, int timeout_ms, StopCheck stop = nullptr);
 
 // Time in milliseconds that `bytes` bytes take on the line at `rate` bit/s
 // (11 bits per byte: start, 8 data, parity, stop), rounded up.

@@ -2,12 +2,20 @@
 // static menu table, the text view of the store, and ending the program.
 #include "ui/main_window.h"
 
+#include <glib-unix.h>
+#include <signal.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "app/prefs.h"
 #include "app/state.h"
+#include "pen/download.h"
+#include "pen/serial.h"
 #include "text/save_dialog.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
@@ -260,4 +268,48 @@ void main_window_destroy(GtkWidget* widget, gpointer) {
         root.accel_group = nullptr;
     }
     if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+namespace {
+
+// The signal that asked the run to end, 0 while none came.
+int quit_signal = 0;
+
+// From the main loop, not the signal handler: GLib turns the signal into a
+// source. The first signal stops a download (the flag it polls) and ends the
+// run once no worker is left; nobody is asked about unsaved text, since no
+// one may be there to answer. A second signal ends the program at once.
+gboolean quit_signal_received(gpointer data) {
+    const int sig = GPOINTER_TO_INT(data);
+    if (quit_signal != 0) {
+        restore_line_now();
+        struct sigaction sa = {};
+        sa.sa_handler = SIG_DFL;
+        sigaction(sig, &sa, nullptr);
+        raise(sig);
+        return G_SOURCE_REMOVE;
+    }
+    quit_signal = sig;
+    kxinterface_quit = 1;
+    if (!progress_running()) end_window_mode();
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+void watch_quit_signals() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        g_unix_signal_add(sig, quit_signal_received, GINT_TO_POINTER(sig));
+}
+
+int quit_requested() {
+    return quit_signal != 0;
+}
+
+void end_window_mode() {
+    // Exit straight from here: the signal may come while nested dialog loops
+    // run, which destroying the window alone would not all end.
+    if (root.main_window) gtk_widget_destroy(root.main_window);
+    SavePreferences();
+    std::exit(0);
 }

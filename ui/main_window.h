@@ -18,6 +18,12 @@
 //   set_main_title      "KESTRIX V1.0 ..." in the current language
 //   reload_text_view    shows the whole store in the text view again
 //   quit_program, main_window_delete, main_window_destroy: ending the program
+//   watch_quit_signals  SIGINT, SIGTERM and SIGHUP end the run as Quit does:
+//                       a running download is cancelled and a running erase
+//                       awaited first (the progress tick then calls
+//                       end_window_mode); a second signal ends it at once
+//   quit_requested      1 once such a signal came
+//   end_window_mode     window gone, preferences written, exit status 0
 #pragma once
 
 #include <gtk/gtk.h>
@@ -46,3 +52,7 @@ void reload_text_view();
 void quit_program();
 gboolean main_window_delete(GtkWidget* widget, GdkEvent* event, gpointer data);
 void main_window_destroy(GtkWidget* widget, gpointer data);
+
+void watch_quit_signals();
+int quit_requested();
+[[noreturn]] void end_window_mode();

@@ -36,6 +36,9 @@ constexpr double PULSE_STEP = 10.0 / ACTIVITY_UPPER;
 constexpr int ACTIVITY_MIN_WIDTH = 240;
 const char* const ACTIVITY_KEY = "kx-activity-position";
 
+// Workers started and not yet joined (0 or 1: the grab allows one at a time).
+int workers_running = 0;
+
 void counts_line(char* buffer, size_t size, int added_chars, int added_scans) {
     if (!buffer || size == 0) return;
     const int l = root.language;
@@ -84,6 +87,7 @@ void advance_activity(GtkWidget* bar) {
 // failed.
 int join_worker(pthread_t thread, int* result) {
     void* exit_value = nullptr;
+    workers_running = 0;
     if (pthread_join(thread, &exit_value) != 0) return 0;
     *result = static_cast<int>(reinterpret_cast<intptr_t>(exit_value));
     return 1;
@@ -134,6 +138,10 @@ void erase_dialog_destroyed(GtkWidget* dialog, gpointer data) {
 
 }  // namespace
 
+int progress_running() {
+    return workers_running;
+}
+
 int activity_position(GtkWidget* bar) {
     if (!bar) return 0;
     return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(bar), ACTIVITY_KEY));
@@ -171,14 +179,14 @@ gboolean transfer_poll(gpointer data) {
                         scans - record->start_scans);
             set_label_latin1(record->counts_label, counts);
             record->shown_length = length;
-            record->shown_scans = scans;
         }
     }
-    record->ticks++;
     if (!record->done.load()) return TRUE;
 
     int result = 0;
-    if (join_worker(record->thread, &result)) {
+    const int joined = join_worker(record->thread, &result);
+    if (quit_requested()) end_window_mode();
+    if (joined) {
         // The error first, then the view, then the no-data message: the
         // progress dialog stays underneath until both are dismissed.
         if (result != PEN_OK) show_response_and_wait(result);
@@ -194,11 +202,13 @@ gboolean transfer_poll(gpointer data) {
 gboolean erase_poll(gpointer data) {
     EraseProgress* record = static_cast<EraseProgress*>(data);
     advance_activity(record->progress);
-    record->ticks++;
     if (!record->done.load()) return TRUE;
 
-    int result = 0;
-    if (!join_worker(record->thread, &result)) return TRUE;  // try again next tick
+    // A join that fails does not succeed later: give up, and say that the
+    // erase's outcome is not known.
+    int result = PEN_ERR_TRANSFER;
+    join_worker(record->thread, &result);
+    if (quit_requested()) end_window_mode();
     if (result != PEN_OK) show_response_and_wait(result);
     gtk_widget_destroy(record->dialog);
     return TRUE;
@@ -211,7 +221,7 @@ void TransferKX_PC() {
     TransferProgress* record = new TransferProgress();
     record->timeout_id = 0;
     record->start_length = record->shown_length = root.text_length.load();
-    record->start_scans = record->shown_scans = root.scan_count.load();
+    record->start_scans = root.scan_count.load();
 
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
@@ -229,7 +239,6 @@ void TransferKX_PC() {
     GtkWidget* cancel = kx_dialog_add_button(buttons, tCancel[l]);
     g_signal_connect(cancel, "clicked", G_CALLBACK(transfer_cancel_clicked), record);
 
-    record->ticks = 0;
     record->done = 0;
     if (progress_thread_create(&record->thread, nullptr, read_text_thread, record) != 0) {
         gtk_widget_destroy(record->dialog);
@@ -238,6 +247,7 @@ void TransferKX_PC() {
         show_error_and_wait(tnomemory[l], nullptr, nullptr);
         return;
     }
+    workers_running = 1;
     record->timeout_id = g_timeout_add(TICK_MS, transfer_poll, record);
     gtk_widget_show(record->dialog);
 }
@@ -258,13 +268,13 @@ void ClearFlash() {
     add_fixed_label(vbox, tclear_info[l]);
     record->progress = add_activity_bar(vbox);
 
-    record->ticks = 0;
     record->done = 0;
     if (progress_thread_create(&record->thread, nullptr, clear_flash_thread, record) != 0) {
         gtk_widget_destroy(record->dialog);
         show_error_and_wait(tnomemory[l], nullptr, nullptr);
         return;
     }
+    workers_running = 1;
     record->timeout_id = g_timeout_add(TICK_MS, erase_poll, record);
     gtk_widget_show(record->dialog);
 }

@@ -14,6 +14,7 @@
 //   ClearFlash              menu action "Erase KESTRIX memory"
 //   format_transfer_counts  "N Characters / M Scans" of this download
 //   activity_position       the activity bar's step, 0..50, one per tick
+//   progress_running        1 while a worker runs (from its start to its join)
 #pragma once
 
 #include <gtk/gtk.h>
@@ -30,8 +31,6 @@ struct TransferProgress {
     int start_length;
     int shown_length;
     int start_scans;
-    int shown_scans;
-    int ticks;
     std::atomic<int> done;  // written by the worker as its last action, read by the tick
     pthread_t thread;
 };
@@ -40,7 +39,6 @@ struct EraseProgress {
     GtkWidget* dialog;
     GtkWidget* progress;
     guint timeout_id;
-    int ticks;
     std::atomic<int> done;  // written by the worker as its last action, read by the tick
     pthread_t thread;
 };
@@ -56,6 +54,7 @@ gboolean erase_poll(gpointer record);
 // The step of an activity bar made here: it advances by one per tick while
 // the operation runs (0, 1, ..., 50, 0, ...) and stands still after a break.
 int activity_position(GtkWidget* bar);
+int progress_running();
 
 // Creates the worker threads; tests replace it to make creation fail.
 extern int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr,

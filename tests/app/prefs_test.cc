@@ -468,4 +468,53 @@ TEST_F(PrefsSave, CharacterDeviceIsWrittenNotReplaced) {
     EXPECT_EQ(entries(home.path()).size(), 2u);
 }
 
+TEST_F(PrefsSave, ReadOnlyFileIsKept) {
+    const std::string old = "Language: Deutsch\n";
+    const std::string home_dir = home.path();
+    const std::string file = kxrc();
+    write_file(file, old);
+    // The folder takes new files; only the file itself says no (root would
+    // write it anyway, so the save runs as nobody then).
+    EXPECT_EQ(save_in_child([&] {
+                  if (geteuid() == 0) {
+                      const passwd* nobody = getpwnam("nobody");
+                      if (!nobody || chown(home_dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+                          chown(file.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+                          setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+                          _exit(4);
+                  }
+                  if (chmod(file.c_str(), 0444) != 0) _exit(5);
+              }),
+              std::string(tprefsaveerr[LANG_EN]) + ": " + file + "\n");
+    EXPECT_EQ(read_file(file), old);
+    EXPECT_EQ(mode_of(file), 0444u);
+}
+
+TEST_F(PrefsSave, ValueWithALineBreakAddsNoLine) {
+    copy_bounded(root.device, "/dev/x\nLanguage: Deutsch", DEVICE_MAX);
+    copy_bounded(root.save_name, "/tmp/a\rSpeed: 300", SAVE_NAME_MAX);
+    EXPECT_EQ(save(), "");
+    EXPECT_EQ(
+        read_file(kxrc()),
+        "Language: English\nSpeed: 38400\nDevice: /dev/x\nSave as: ascii\nFilename: /tmp/a\n");
+}
+
+TEST_F(PrefsRead, OnlyARegularFileAndItsFirstMiBAreRead) {
+    ASSERT_EQ(symlink("/dev/zero", kxrc().c_str()), 0);
+    CaptureStderr();
+    EXPECT_EQ(ReadPreferences(), 0);
+    EXPECT_EQ(GetCapturedStderr(), std::string(tnopreffile1[LANG_EN]) + " " + kxrc() + "\n" +
+                                       tnopreffile2[LANG_EN] + "\n");
+    ASSERT_EQ(unlink(kxrc().c_str()), 0);
+
+    // Two MiB of comments: reading stops after the first with one message.
+    std::string big = "Speed: 9600\n";
+    while (big.size() < (2u << 20)) big += "; " + std::string(60, 'x') + "\n";
+    int result = 0;
+    EXPECT_EQ(read_with(big + "Speed: 300\n", &result),
+              std::string(tpreftoolarge[LANG_EN]) + ": " + kxrc() + "\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(root.speed, 9600);
+}
+
 }  // namespace

@@ -1,7 +1,13 @@
 // Batch mode end to end: the built kestrix against kestrix-pensim, with a
 // temporary HOME; standard output, standard error, exit status and the
 // preferences file compared byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -93,8 +99,8 @@ TEST(Batch, RtfExportWithSizesAndCommandLineSettingsKept) {
     Pen pen("Hello\n{3}W{0}orld\n");
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
-    RunResult r = run_kestrix(home.path(),
-                              {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
+    RunResult r =
+        run_kestrix(home.path(), {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, std::string(kRtfHeader) + "\\fs20 Hello" + "\n\\par\\pard\\plain\\s1\\f0 " +
                          "\\fs28 W\\fs16 orld" + "\n\\par\\pard\\plain\\s1\\f0 " +
@@ -125,9 +131,9 @@ TEST(Batch, EmptyPenExportsEmptyStore) {
 
 TEST(Batch, TransmissionErrorReportedAndNothingSaved) {
     // Every block attempt has a bad checksum: the download gives up.
-    Pen pen("Hello\n", {"--fault-always", "--fault", "block:1:checksum", "--fault",
-                        "block:2:checksum", "--fault", "block:3:checksum", "--fault",
-                        "block:4:checksum"});
+    Pen pen("Hello\n",
+            {"--fault-always", "--fault", "block:1:checksum", "--fault", "block:2:checksum",
+             "--fault", "block:3:checksum", "--fault", "block:4:checksum"});
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"-batch", "-d", pen.sim->tty()});
@@ -144,11 +150,41 @@ TEST(Batch, FailingStandardOutputIsAFailure) {
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_program(
-        {"/bin/sh", "-c", std::string("exec '") + KESTRIX_BIN + "' -batch -d '" +
-                              pen.sim->tty() + "' >/dev/full"},
+        {"/bin/sh", "-c",
+         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' >/dev/full"},
         {"HOME=" + home.path(), "LC_ALL=C"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(file_exists(home.file(".kxrc")));
+}
+
+TEST(Batch, SignalCancelsGivesTheLineBackAndEndsByTheSignal) {
+    Pen pen(std::string(400, 'x') + "\n", {"--pace"});
+    ASSERT_TRUE(pen.sim->ok());
+    const int line = open(pen.sim->tty().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    struct termios before;
+    ASSERT_EQ(tcgetattr(line, &before), 0);
+    TempDir home;
+    const std::string kept = "; mine\n" + prefs(pen.sim->tty(), 300, "ascii");
+    write_file(home.file(".kxrc"), kept);
+    const pid_t pid = spawn_program({KESTRIX_BIN, "-batch"}, {"HOME=" + home.path(), "LC_ALL=C"},
+                                    home.file("out"));
+    // At 300 bit/s the first 127-pair block takes 9 s: stop in its middle.
+    usleep(2500 * 1000);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_program(pid, 3000), 128 + SIGTERM);
+    EXPECT_EQ(read_file(home.file("out")), "");
+    EXPECT_EQ(read_file(home.file(".kxrc")), kept);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(line, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(flock(line, LOCK_EX | LOCK_NB), 0);
+    struct termios after;
+    ASSERT_EQ(tcgetattr(line, &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    close(line);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // End to end: the real kestrix binary under the test display, against
 // kestrix-pensim, driven with real key and mouse events (xdotool).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,12 +75,17 @@ struct Program {
     std::unique_ptr<PenSim> pen;
     pid_t pid = -1;
 
-    explicit Program(const std::string& text, bool with_preferences = true) {
+    explicit Program(const std::string& text, bool with_preferences = true,
+                     const std::string& more_preferences = "",
+                     const std::vector<std::string>& pen_options = {}) {
         write_file(files.file("pen.txt"), text);
-        pen = std::make_unique<PenSim>(std::vector<std::string>{
-            "--text", files.file("pen.txt"), "--sessions", "1", "--log", files.file("pen.log")});
+        std::vector<std::string> args = {"--text", files.file("pen.txt"), "--sessions", "1",
+                                         "--log",  files.file("pen.log")};
+        args.insert(args.end(), pen_options.begin(), pen_options.end());
+        pen = std::make_unique<PenSim>(args);
         if (with_preferences)
-            write_file(home.file(".kxrc"), "Language: English\nDevice: " + pen->tty() + "\n");
+            write_file(home.file(".kxrc"),
+                       "Language: English\nDevice: " + pen->tty() + "\n" + more_preferences);
         pid = spawn_program({KESTRIX_BIN}, {"HOME=" + home.path(), "NO_AT_BRIDGE=1", "LC_ALL=C"},
                             files.file("kestrix.log"));
     }
@@ -179,6 +186,31 @@ TEST(EndToEnd, FirstStartOpensThePcConfigurationOverTheMainWindow) {
     p.pid = -1;
     EXPECT_EQ(read_file(p.home.file(".kxrc")),
               "Language: English\nSpeed: 38400\nDevice: /dev/ttyS1\nSave as: ascii\nFilename: \n");
+}
+
+TEST(EndToEnd, SignalDuringADownloadCancelsItAndQuits) {
+    if (!have_display()) GTEST_SKIP() << "needs a display and xdotool";
+    Program p(std::string(400, 'x') + "\n", true, "Speed: 300\n", {"--pace"});
+    ASSERT_TRUE(p.pen->ok());
+    const std::string main = find_window("^KESTRIX V1\\.0");
+    ASSERT_FALSE(main.empty()) << p.diagnostics();
+    for (int attempt = 0; attempt < 3 && !p.woken(); attempt++) {
+        press(main, "ctrl+r");
+        for (int waited = 0; waited < 3000 && !p.woken(); waited += 100) usleep(100000);
+    }
+    ASSERT_TRUE(p.woken()) << p.diagnostics();
+    usleep(1500 * 1000);  // into the first block, which takes 9 s at 300 bit/s
+    kill(p.pid, SIGTERM);
+    EXPECT_EQ(wait_program(p.pid, 3000), 0) << p.diagnostics();
+    p.pid = -1;
+    // Quit's way out: the preferences written, the line free for the next run.
+    EXPECT_NE(read_file(p.home.file(".kxrc")).find("Speed: 300\nDevice: "), std::string::npos);
+    const int line = open(p.pen->tty().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    int exclusive = -1;
+    EXPECT_EQ(ioctl(line, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(line);
 }
 
 }  // namespace

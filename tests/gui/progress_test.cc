@@ -447,5 +447,23 @@ TEST_F(Progress, EraseFailureIsReported) {
     EXPECT_EQ(answer.seen()[1].labels[0], SERIAL_FAILED);
 }
 
+// A worker whose join fails: the handle names the joining thread itself.
+int unjoinable_thread(pthread_t* thread, const pthread_attr_t*, void* (*)(void*), void* record) {
+    *thread = pthread_self();
+    static_cast<EraseProgress*>(record)->done = 1;
+    return 0;
+}
+
+TEST_F(Progress, EraseWorkerThatCannotBeJoinedEndsWithAMessage) {
+    ThreadCreateOverride unjoinable(unjoinable_thread);
+    OpenMainWindow();
+    DialogAnswerer answer;
+    answer.click("Yes").click("OK");
+    ClearFlash();
+    ASSERT_TRUE(run_until(operation_over, 5000));
+    ASSERT_TRUE(answer.finished());
+    EXPECT_EQ(answer.seen()[1].labels[0], std::string(tce_transfer1[LANG_EN]));
+}
+
 }  // namespace
 }  // namespace window_test

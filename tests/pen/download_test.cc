@@ -262,3 +262,21 @@ TEST_F(DownloadTest, HangUpKeepsWhatArrived) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DownloadTest, BreakInsideABlockEndsItAtOnce) {
+    // At 300 bit/s a full block takes over 9 s on the line; this one stops
+    // coming after a few bytes, and Cancel comes while it is being read.
+    root.speed = 300;
+    pen.expect({0x00}).send({0x80}).expect({0x04, 0x00, 0x00});
+    pen.send(concat({{0x84, 127}, Bytes(20, 'x')})).pause(300);
+    pen.run([] { kxinterface_break = 1; }).expect(bye).send(bye_reply);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(run_download(), PEN_BREAK);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 4.0);
+    EXPECT_EQ(root.text_length, 0);
+    EXPECT_EQ(pen.received(), (Bytes{0x00, 0x04, 0x00, 0x00, 0x01}));
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -408,3 +409,34 @@ TEST_F(SerialTest, DebugChannelPrintsBytesOnlyWhenAsked) {
 }
 
 }  // namespace
+
+TEST_F(SerialTest, OnlyTerminalsAreLocked) {
+    // Another user of the null device holding a lock on it keeps no one out.
+    const int other = open("/dev/null", O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    use_device("/dev/null");
+    EXPECT_EQ(open_port(), 1);
+    close_port();
+    close(other);
+}
+
+TEST_F(SerialTest, UnreadableSettingsFailTheChangeAndWriteNone) {
+    TestPen pen;
+    ASSERT_TRUE(pen.ok());
+    use_device(pen.path());
+    ASSERT_EQ(open_port(), 1);
+    const struct termios before = pen.settings();
+    // A descriptor that went bad underneath (as after an unplug) has no settings.
+    const int real = port_fd;
+    port_fd = open("/dev/null", O_RDONLY);
+    close(port_fd);
+    EXPECT_EQ(set_speed(9600), 0);
+    EXPECT_EQ(set_vmin(3), 0);
+    EXPECT_EQ(set_vtime(7), 0);
+    port_fd = real;
+    const struct termios after = pen.settings();
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+}
