@@ -213,4 +213,25 @@ TEST(EndToEnd, SignalDuringADownloadCancelsItAndQuits) {
     close(line);
 }
 
+// A desktop groups the window with its launcher through the desktop entry's
+// StartupWMClass, which must be one of the main window's two WM_CLASS names,
+// exactly (case matters).
+TEST(EndToEnd, MainWindowClassIsTheDesktopEntrysStartupWMClass) {
+    if (!have_display() || access("/usr/bin/xprop", X_OK) != 0)
+        GTEST_SKIP() << "needs a display, xdotool and xprop";
+    const std::string entry = read_file(std::string(KX_SOURCE_DIR) + "/data/kestrix.desktop");
+    const std::string key = "\nStartupWMClass=";
+    const size_t at = entry.find(key);
+    ASSERT_NE(at, std::string::npos) << "no StartupWMClass in the desktop entry";
+    const size_t start = at + key.size();
+    const std::string wm_class = entry.substr(start, entry.find('\n', start) - start);
+    Program p("");
+    const std::string main = find_window("^KESTRIX V1\\.0");
+    ASSERT_FALSE(main.empty()) << p.diagnostics();
+    // Prints: WM_CLASS(STRING) = "instance", "class"
+    const std::string names =
+        run_program({"/usr/bin/xprop", "-id", main, "WM_CLASS"}, {}, "", 10).out;
+    EXPECT_NE(names.find("\"" + wm_class + "\""), std::string::npos) << names;
+}
+
 }  // namespace
