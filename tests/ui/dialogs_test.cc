@@ -10,8 +10,8 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
-#include "gui/gui_support.h"
 #include "pen/protocol.h"
+#include "support/gui.h"
 #include "ui/main_window.h"
 
 namespace window_test {

@@ -11,7 +11,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
-#include "gui/gui_support.h"
+#include "support/gui.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
 
