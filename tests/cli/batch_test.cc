@@ -7,6 +7,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "support/export_frame.h"
 #include "support/process.h"
 
 namespace {
@@ -14,21 +15,6 @@ namespace {
 std::string rows3(const MessageText& a, const MessageText& b, const MessageText& c, int l) {
     return std::string(a[l]) + "\n" + b[l] + "\n" + c[l] + "\n";
 }
-
-const char kRtfHeader[] =
-    "{\\rtf1\\ansi\\deff1\n"
-    "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
-    "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
-    "\\pard\\plain\\s1\\f0 ";
-const char kLatexHeader[] =
-    "\\documentclass[a4paper,12pt]{article}\n"
-    "\\usepackage[latin1]{inputenc}\n"
-    "\\usepackage[T1]{fontenc}\n"
-    "\n"
-    "\\parskip\\medskipamount\n"
-    "\\parindent 0cm\n"
-    "\n"
-    "\\begin{document}\n";
 
 std::string prefs(const std::string& device, int speed, const char* format,
                   const char* language = "English") {
@@ -93,12 +79,10 @@ TEST(Batch, RtfExportWithSizesAndCommandLineSettingsKept) {
     Pen pen("Hello\n{3}W{0}orld\n");
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
-    RunResult r = run_kestrix(home.path(),
-                              {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
+    RunResult r =
+        run_kestrix(home.path(), {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kRtfHeader) + "\\fs20 Hello" + "\n\\par\\pard\\plain\\s1\\f0 " +
-                         "\\fs28 W\\fs16 orld" + "\n\\par\\pard\\plain\\s1\\f0 " +
-                         "\n\\par\n\\par}");
+    EXPECT_EQ(r.out, rtf("\\fs20 Hello" + kRtfPar + "\\fs28 W\\fs16 orld" + kRtfPar));
     EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 115200, "rtf"));
 }
 
@@ -108,8 +92,7 @@ TEST(Batch, LatexExport) {
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"--batch", "--format=LaTeX", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kLatexHeader) + "\\normalsize Hello\n\n" +
-                         "\\Large W\\footnotesize orld\n\n" + "\n\\end{document}\n");
+    EXPECT_EQ(r.out, latex("\\normalsize Hello\n\n\\Large W\\footnotesize orld\n\n"));
     EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 38400, "latex"));
 }
 
@@ -125,9 +108,9 @@ TEST(Batch, EmptyPenExportsEmptyStore) {
 
 TEST(Batch, TransmissionErrorReportedAndNothingSaved) {
     // Every block attempt has a bad checksum: the download gives up.
-    Pen pen("Hello\n", {"--fault-always", "--fault", "block:1:checksum", "--fault",
-                        "block:2:checksum", "--fault", "block:3:checksum", "--fault",
-                        "block:4:checksum"});
+    Pen pen("Hello\n",
+            {"--fault-always", "--fault", "block:1:checksum", "--fault", "block:2:checksum",
+             "--fault", "block:3:checksum", "--fault", "block:4:checksum"});
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"-batch", "-d", pen.sim->tty()});
@@ -144,8 +127,8 @@ TEST(Batch, FailingStandardOutputIsAFailure) {
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_program(
-        {"/bin/sh", "-c", std::string("exec '") + KESTRIX_BIN + "' -batch -d '" +
-                              pen.sim->tty() + "' >/dev/full"},
+        {"/bin/sh", "-c",
+         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' >/dev/full"},
         {"HOME=" + home.path(), "LC_ALL=C"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(file_exists(home.file(".kxrc")));

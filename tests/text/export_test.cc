@@ -12,35 +12,11 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "support/export_frame.h"
 #include "support/process.h"
 #include "text/store.h"
 
 namespace {
-
-const std::string kRtfHeader =
-    "{\\rtf1\\ansi\\deff1\n"
-    "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
-    "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
-    "\\pard\\plain\\s1\\f0 ";
-const std::string kRtfPar = "\n\\par\\pard\\plain\\s1\\f0 ";
-const std::string kRtfTrailer = "\n\\par\n\\par}";
-const std::string kLatexHeader =
-    "\\documentclass[a4paper,12pt]{article}\n"
-    "\\usepackage[latin1]{inputenc}\n"
-    "\\usepackage[T1]{fontenc}\n"
-    "\n"
-    "\\parskip\\medskipamount\n"
-    "\\parindent 0cm\n"
-    "\n"
-    "\\begin{document}\n";
-const std::string kLatexTrailer = "\n\\end{document}\n";
-
-std::string rtf(const std::string& body) {
-    return kRtfHeader + body + kRtfTrailer;
-}
-std::string latex(const std::string& body) {
-    return kLatexHeader + body + kLatexTrailer;
-}
 
 std::string repeat(const std::string& s, int n) {
     std::string out;

@@ -11,6 +11,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "support/export_frame.h"
 #include "support/gui.h"
 #include "support/process.h"
 #include "text/export.h"
@@ -124,7 +125,7 @@ TEST_F(SaveDialogTest, SavedFileIsPresetWithItsFormatNextTime) {
     EXPECT_STREQ(root.save_name, path.c_str());
     EXPECT_EQ(root.save_format, FORMAT_RTF);
     EXPECT_EQ(root.unsaved, 0);
-    EXPECT_EQ(read_file(path).rfind("{\\rtf1", 0), 0u);
+    EXPECT_EQ(read_file(path).rfind(kRtfHeader, 0), 0u);
 
     // Opened from elsewhere: the last file's folder and name come back.
     ASSERT_EQ(chdir("/"), 0);
@@ -146,7 +147,7 @@ TEST_F(SaveDialogTest, SavedFileIsPresetWithItsFormatNextTime) {
     // A button activated from the keyboard emits "clicked" after a short delay.
     EXPECT_TRUE(run_until([&] { return !is_open(dialog); }, 5000));
     EXPECT_EQ(root.save_format, FORMAT_LATEX);
-    EXPECT_EQ(read_file(dir.file("out.tex")).rfind("\\documentclass", 0), 0u);
+    EXPECT_EQ(read_file(dir.file("out.tex")).rfind(kLatexHeader, 0), 0u);
 }
 
 TEST_F(SaveDialogTest, OkOnDirectoryEntersItAndWritesNothing) {
