@@ -141,6 +141,13 @@ std::string window_title(GtkWidget* window) {
     return title ? title : "";
 }
 
+std::string active_text(GtkWidget* combo) {
+    gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
 std::vector<GtkWidget*> toplevels() {
     std::vector<GtkWidget*> out;
     GList* list = gtk_window_list_toplevels();

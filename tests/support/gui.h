@@ -40,6 +40,8 @@ void click_button(GtkWidget* widget, const std::string& text);
 GtkWidget* find_widget(GtkWidget* widget, GType type);
 std::vector<GtkWidget*> find_widgets(GtkWidget* widget, GType type);
 std::string window_title(GtkWidget* window);
+// The text a GtkComboBoxText shows ("" when none).
+std::string active_text(GtkWidget* combo);
 
 // Visible top-level windows of type GTK_WINDOW_TOPLEVEL.
 std::vector<GtkWidget*> toplevels();

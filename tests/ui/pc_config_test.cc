@@ -26,13 +26,6 @@ struct Shown {
     GtkWidget* speed = nullptr;
 };
 
-std::string active_text(GtkWidget* combo) {
-    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    std::string out = t ? t : "";
-    g_free(t);
-    return out;
-}
-
 std::vector<std::string> entries(GtkWidget* combo) {
     std::vector<std::string> out;
     GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));

@@ -27,13 +27,6 @@ struct Shown {
     std::vector<GtkWidget*> combos;  // menu, text, then target and mode
 };
 
-std::string active_text(GtkWidget* combo) {
-    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    std::string out = t ? t : "";
-    g_free(t);
-    return out;
-}
-
 int entry_count(GtkWidget* combo) {
     return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(combo)), nullptr);
 }

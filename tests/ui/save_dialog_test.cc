@@ -101,9 +101,7 @@ TEST_F(SaveDialogTest, FirstOpeningShowsWorkingDirectoryAndAscii) {
     GtkWidget* formats = combo(dialog);
     ASSERT_NE(formats, nullptr);
     EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(formats)), FORMAT_ASCII);
-    gchar* shown = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(formats));
-    EXPECT_EQ(std::string(shown), utf8(get_format_string(FORMAT_ASCII)));
-    g_free(shown);
+    EXPECT_EQ(active_text(formats), utf8(get_format_string(FORMAT_ASCII)));
     GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(formats));
     EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr), FORMAT_COUNT);
     // The format row's label stands left of the combo.
