@@ -203,8 +203,9 @@ TEST_F(PrefsRead, MissingOrUnreadableFile) {
 
 TEST_F(PrefsRead, MessagesFollowTheLanguageJustRead) {
     int result = 0;
+    // The German words as scripts see them on standard error.
     EXPECT_EQ(read_with("Language: Deutsch\nSpeed: 600\n", &result),
-              error_line(LANG_DE, 2, twrongspeed, " 600\n"));
+              "Fehler in Zeile 2: Falsche Geschwindigkeit:  600\n");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(root.language, LANG_DE);
     EXPECT_EQ(root.speed, 38400);

@@ -13,6 +13,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "support/export_frame.h"
 #include "support/process.h"
 
 namespace {
@@ -20,21 +21,6 @@ namespace {
 std::string rows3(const MessageText& a, const MessageText& b, const MessageText& c, int l) {
     return std::string(a[l]) + "\n" + b[l] + "\n" + c[l] + "\n";
 }
-
-const char kRtfHeader[] =
-    "{\\rtf1\\ansi\\deff1\n"
-    "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
-    "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
-    "\\pard\\plain\\s1\\f0 ";
-const char kLatexHeader[] =
-    "\\documentclass[a4paper,12pt]{article}\n"
-    "\\usepackage[latin1]{inputenc}\n"
-    "\\usepackage[T1]{fontenc}\n"
-    "\n"
-    "\\parskip\\medskipamount\n"
-    "\\parindent 0cm\n"
-    "\n"
-    "\\begin{document}\n";
 
 std::string prefs(const std::string& device, int speed, const char* format,
                   const char* language = "English") {
@@ -102,9 +88,7 @@ TEST(Batch, RtfExportWithSizesAndCommandLineSettingsKept) {
     RunResult r =
         run_kestrix(home.path(), {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kRtfHeader) + "\\fs20 Hello" + "\n\\par\\pard\\plain\\s1\\f0 " +
-                         "\\fs28 W\\fs16 orld" + "\n\\par\\pard\\plain\\s1\\f0 " +
-                         "\n\\par\n\\par}");
+    EXPECT_EQ(r.out, rtf("\\fs20 Hello" + kRtfPar + "\\fs28 W\\fs16 orld" + kRtfPar));
     EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 115200, "rtf"));
 }
 
@@ -114,8 +98,7 @@ TEST(Batch, LatexExport) {
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"--batch", "--format=LaTeX", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kLatexHeader) + "\\normalsize Hello\n\n" +
-                         "\\Large W\\footnotesize orld\n\n" + "\n\\end{document}\n");
+    EXPECT_EQ(r.out, latex("\\normalsize Hello\n\n\\Large W\\footnotesize orld\n\n"));
     EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 38400, "latex"));
 }
 

@@ -30,6 +30,9 @@ std::string hex(const Bytes& bytes) {
 
 }  // namespace
 
+// The pen's own reading of the line, not the program's speed table: a wrong
+// row there shows here as a wrong rate, and a rate the program must never set
+// (600, 1800) is still named.
 int rate_of_speed(speed_t speed) {
     static const struct {
         speed_t speed;

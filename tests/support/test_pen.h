@@ -127,7 +127,8 @@ Bytes make_bad_block(const Bytes& pairs);
 Bytes text_pairs(const std::string& text, unsigned char attribute = 1);
 // Joins byte sequences.
 Bytes concat(std::initializer_list<Bytes> parts);
-// Bit rate of a termios speed constant, 0 if unknown.
+// Bit rate of a termios speed constant, 0 if unknown: the pen's own table,
+// for reading the rate the program set.
 int rate_of_speed(speed_t speed);
 
 // A fresh state for every pen-link test: empty store, 38400 bit/s chosen, no

@@ -11,9 +11,12 @@
 #include "app/catalogue.h"
 #include "app/prefs.h"
 #include "app/state.h"
-#include "ui/dialog_support.h"
+#include "pen/serial.h"
+#include "support/gui.h"
+#include "support/process.h"
+#include "ui/main_window.h"
 
-namespace dialogs_test {
+namespace window_test {
 namespace {
 
 struct Shown {
@@ -22,13 +25,6 @@ struct Shown {
     GtkWidget* device = nullptr;
     GtkWidget* speed = nullptr;
 };
-
-std::string active_text(GtkWidget* combo) {
-    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    std::string out = t ? t : "";
-    g_free(t);
-    return out;
-}
 
 std::vector<std::string> entries(GtkWidget* combo) {
     std::vector<std::string> out;
@@ -68,33 +64,29 @@ std::string menu_title(const char* path_latin1) {
     std::string out;
     for (const char* p = std::strrchr(path_latin1, '/') + 1; *p; p++)
         if (*p != '_') out += *p;
-    return u8(out.c_str());
+    return utf8(out.c_str());
 }
 
-class PcConfigTest : public DialogTest {
+class PcConfigTest : public Fixture {
    protected:
+    void SetUp() override {
+        Fixture::SetUp();
+        // The start-up defaults, /dev/ttyS1 included: this dialog only shows
+        // and stores the device, it never opens it.
+        SetDefaultPreferences();
+    }
     Shown open() {
         Shown s;
         ConfigurePC();
-        s.dialog = window_titled(u8(tpcconfig));
-        if (!s.dialog) return s;
-        std::vector<GtkWidget*> combos =
-            widgets_where(s.dialog, [](GtkWidget* w) { return GTK_IS_COMBO_BOX_TEXT(w); });
+        const std::vector<GtkWidget*> found = windows_titled(text_of(tpcconfig));
+        if (found.size() != 1) return s;
+        s.dialog = found[0];
+        std::vector<GtkWidget*> combos = find_widgets(s.dialog, GTK_TYPE_COMBO_BOX_TEXT);
         if (combos.size() != 3) return s;
         s.language = combos[0];
         s.device = combos[1];
         s.speed = combos[2];
         return s;
-    }
-    static void click(GtkWidget* dialog, const char* const row[5]) {
-        GtkWidget* b = button_labelled(dialog, u8(row));
-        ASSERT_NE(b, nullptr);
-        gtk_button_clicked(GTK_BUTTON(b));
-    }
-    static bool is_open(GtkWidget* dialog) {
-        for (GtkWidget* w : visible_windows())
-            if (w == dialog) return true;
-        return false;
     }
 };
 
@@ -102,14 +94,15 @@ TEST_F(PcConfigTest, OpensWithDefaults) {
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
     ASSERT_NE(s.speed, nullptr);
-    EXPECT_EQ(grab(), s.dialog);
-    EXPECT_EQ(labels_of(s.dialog), (std::vector<std::string>{u8(tpcconfiglang), u8(tpcconfigdevice),
-                                                             u8(tpcconfigspeed)}));
+    EXPECT_EQ(grab_window(), s.dialog);
+    EXPECT_EQ(label_texts(s.dialog),
+              (std::vector<std::string>{text_of(tpcconfiglang), text_of(tpcconfigdevice),
+                                        text_of(tpcconfigspeed)}));
 
     EXPECT_FALSE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.language)));
     EXPECT_EQ(active_text(s.language), "English");
     std::vector<std::string> names;
-    for (int i = 0; i < LANG_COUNT; i++) names.push_back(u8(tlanguages[i]));
+    for (int i = 0; i < LANG_COUNT; i++) names.push_back(utf8(tlanguages[i]));
     EXPECT_EQ(entries(s.language), names);
 
     ASSERT_TRUE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.device)));
@@ -120,19 +113,20 @@ TEST_F(PcConfigTest, OpensWithDefaults) {
 
     EXPECT_FALSE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.speed)));
     EXPECT_EQ(active_text(s.speed), "38400");
-    EXPECT_EQ(entries(s.speed), (std::vector<std::string>{"300", "1200", "2400", "4800", "9600",
-                                                          "19200", "38400", "57600", "115200"}));
+    std::vector<std::string> rates;
+    for (int i = 0; i < SPEED_COUNT; i++) rates.push_back(std::to_string(get_speed(i)));
+    EXPECT_EQ(entries(s.speed), rates);
 
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_EQ(root.language, LANG_EN);
     EXPECT_STREQ(root.device, "/dev/ttyS1");
     EXPECT_EQ(root.speed, 38400);
 }
 
 TEST_F(PcConfigTest, GermanRebuildsMenuBarAtOnceAndIsSaved) {
-    open_main_window();
+    OpenMainWindow();
     ASSERT_NE(root.menu_bar, nullptr);
     GtkWidget* old_bar = root.menu_bar;
     EXPECT_EQ(first_menu_title(), menu_title(tdatmen[LANG_EN]));
@@ -140,7 +134,7 @@ TEST_F(PcConfigTest, GermanRebuildsMenuBarAtOnceAndIsSaved) {
     Shown s = open();
     ASSERT_NE(s.language, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_DE);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
     EXPECT_EQ(root.language, LANG_DE);
     EXPECT_NE(root.menu_bar, old_bar);
@@ -156,13 +150,13 @@ TEST_F(PcConfigTest, GermanRebuildsMenuBarAtOnceAndIsSaved) {
 }
 
 TEST_F(PcConfigTest, SameLanguageKeepsMenuBar) {
-    open_main_window();
+    OpenMainWindow();
     GtkWidget* old_bar = root.menu_bar;
     ASSERT_NE(old_bar, nullptr);
     Shown s = open();
     ASSERT_NE(s.language, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_EN);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_EQ(root.menu_bar, old_bar);
     EXPECT_EQ(root.language, LANG_EN);
 }
@@ -171,7 +165,7 @@ TEST_F(PcConfigTest, LanguageChangeWithoutMainWindow) {
     Shown s = open();
     ASSERT_NE(s.language, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_IT);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_EQ(root.language, LANG_IT);
     EXPECT_EQ(root.menu_bar, nullptr);
 }
@@ -194,14 +188,14 @@ TEST_F(PcConfigTest, TypedDevicePaths) {
         Shown s = open();
         ASSERT_NE(s.device, nullptr);
         gtk_entry_set_text(device_entry(s.device), c.typed.c_str());
-        click(s.dialog, tOK);
+        click_button(s.dialog, text_of(tOK));
         EXPECT_EQ(std::string(root.device), c.stored);
     }
     // Choosing from the list works like typing.
     Shown s = open();
     ASSERT_NE(s.device, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 3);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_STREQ(root.device, "/dev/ttyS3");
 }
 
@@ -211,37 +205,37 @@ TEST_F(PcConfigTest, UntouchedDeviceKeepsItsBytes) {
     Shown s = open();
     ASSERT_NE(s.device, nullptr);
     EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/tty\xC3\xA9");
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_STREQ(root.device, "/dev/tty\xE9");
 }
 
 TEST_F(PcConfigTest, WindowCloseAppliesLikeOk) {
-    open_main_window();
+    OpenMainWindow();
     GtkWidget* old_bar = root.menu_bar;
     Shown s = open();
     ASSERT_NE(s.speed, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.speed), 4);
     ASSERT_EQ(active_text(s.speed), "9600");
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_FR);
-    request_close(s.dialog);
+    send_delete(s.dialog);
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_EQ(root.speed, 9600);
     EXPECT_EQ(root.language, LANG_FR);
     EXPECT_NE(root.menu_bar, old_bar);
 }
 
 TEST_F(PcConfigTest, CancelAppliesNothing) {
-    open_main_window();
+    OpenMainWindow();
     GtkWidget* old_bar = root.menu_bar;
     Shown s = open();
     ASSERT_NE(s.speed, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.language), LANG_DE);
     gtk_entry_set_text(device_entry(s.device), "/dev/ttyUSB7");
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.speed), 0);
-    click(s.dialog, tCancel);
+    click_button(s.dialog, text_of(tCancel));
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_EQ(root.language, LANG_EN);
     EXPECT_STREQ(root.device, "/dev/ttyS1");
     EXPECT_EQ(root.speed, 38400);
@@ -253,14 +247,14 @@ TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
     root.speed = 115200;
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
-    EXPECT_EQ(title_of(s.dialog), u8(tpcconfig[LANG_ES]));
-    EXPECT_EQ(active_text(s.language), u8(tlanguages[LANG_ES]));
+    EXPECT_EQ(window_title(s.dialog), utf8(tpcconfig[LANG_ES]));
+    EXPECT_EQ(active_text(s.language), utf8(tlanguages[LANG_ES]));
     EXPECT_EQ(entries(s.language)[LANG_FR],
               "Fran\xC3\xA7"
               "ais");
     EXPECT_EQ(active_text(s.speed), "115200");
-    EXPECT_NE(button_labelled(s.dialog, u8(tCancel[LANG_ES])), nullptr);
+    EXPECT_NE(find_button(s.dialog, utf8(tCancel[LANG_ES])), nullptr);
 }
 
 }  // namespace
-}  // namespace dialogs_test
+}  // namespace window_test

@@ -10,9 +10,10 @@
 #include "app/catalogue.h"
 #include "app/state.h"
 #include "pen/protocol.h"
-#include "ui/dialog_support.h"
+#include "support/gui.h"
+#include "support/process.h"
 
-namespace dialogs_test {
+namespace window_test {
 namespace {
 
 struct Shown {
@@ -26,18 +27,11 @@ struct Shown {
     std::vector<GtkWidget*> combos;  // menu, text, then target and mode
 };
 
-std::string active_text(GtkWidget* combo) {
-    gchar* t = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    std::string out = t ? t : "";
-    g_free(t);
-    return out;
-}
-
 int entry_count(GtkWidget* combo) {
     return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(combo)), nullptr);
 }
 
-class PenConfigTest : public DialogTest {
+class PenConfigTest : public Fixture {
    protected:
     // Starts a simulator with `args` and points the program at it.
     void start_pen(const std::vector<std::string>& args) {
@@ -50,10 +44,11 @@ class PenConfigTest : public DialogTest {
     Shown open() {
         Shown s;
         ConfigureKX();
-        s.dialog = window_titled(u8(tkxconfig));
-        if (!s.dialog) return s;
-        s.labels = labels_of(s.dialog);
-        for (GtkWidget* w : widgets_below(s.dialog)) {
+        const std::vector<GtkWidget*> found = windows_titled(text_of(tkxconfig));
+        if (found.size() != 1) return s;
+        s.dialog = found[0];
+        s.labels = label_texts(s.dialog);
+        for (GtkWidget* w : descendants(s.dialog)) {
             if (GTK_IS_ENTRY(w) && !GTK_IS_COMBO_BOX(gtk_widget_get_parent(w))) {
                 s.firmware = gtk_entry_get_text(GTK_ENTRY(w));
                 s.firmware_editable = gtk_editable_get_editable(GTK_EDITABLE(w));
@@ -82,22 +77,13 @@ class PenConfigTest : public DialogTest {
         return probe;
     }
 
-    static void click(GtkWidget* dialog, const char* const row[5]) {
-        GtkWidget* b = button_labelled(dialog, u8(row));
-        ASSERT_NE(b, nullptr);
-        gtk_button_clicked(GTK_BUTTON(b));
-    }
-    static bool is_open(GtkWidget* dialog) {
-        for (GtkWidget* w : visible_windows())
-            if (w == dialog) return true;
-        return false;
-    }
     std::vector<std::string> row_labels(bool translating) {
-        std::vector<std::string> out = {u8(tkxconfigver), u8(tkxconfigmem), u8(tkxconfigbatt),
-                                        u8(tkxconfigmenulang), u8(tkxconfigtextlang)};
+        std::vector<std::string> out = {text_of(tkxconfigver), text_of(tkxconfigmem),
+                                        text_of(tkxconfigbatt), text_of(tkxconfigmenulang),
+                                        text_of(tkxconfigtextlang)};
         if (translating) {
-            out.push_back(u8(tkxconfigtargetlang));
-            out.push_back(u8(tkxconfigmode));
+            out.push_back(text_of(tkxconfigtargetlang));
+            out.push_back(text_of(tkxconfigmode));
         }
         return out;
     }
@@ -110,7 +96,7 @@ TEST_F(PenConfigTest, PlainModelShowsFiveRowsAndWritesBackWhatItRead) {
                "--target-language", "4", "--mode", "0", "--memory", "25", "--battery", "2"});
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
-    EXPECT_EQ(grab(), s.dialog);
+    EXPECT_EQ(grab_window(), s.dialog);
     EXPECT_EQ(s.labels, row_labels(false));
     EXPECT_EQ(s.firmware, "1.05");
     EXPECT_FALSE(s.firmware_editable);
@@ -119,13 +105,13 @@ TEST_F(PenConfigTest, PlainModelShowsFiveRowsAndWritesBackWhatItRead) {
     EXPECT_EQ(s.battery, 2);
     ASSERT_EQ(s.combos.size(), 2u);
     EXPECT_EQ(entry_count(s.combos[0]), LANG_COUNT);
-    EXPECT_EQ(active_text(s.combos[0]), u8(tlanguages[LANG_FR]));
-    EXPECT_EQ(active_text(s.combos[1]), u8(tlanguages[LANG_ES]));
+    EXPECT_EQ(active_text(s.combos[0]), utf8(tlanguages[LANG_FR]));
+    EXPECT_EQ(active_text(s.combos[1]), utf8(tlanguages[LANG_ES]));
 
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[0]), LANG_DE);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_EQ(root.menu_language, LANG_DE);
     AppState& now = pen_state();
     EXPECT_EQ(now.menu_language, LANG_DE);
@@ -138,11 +124,11 @@ TEST_F(PenConfigTest, LabelsStandLeftOfTheirValuesAtTheRightEdge) {
     start_pen({"--firmware", "2.03", "--translating"});
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
-    pump_until([&] { return gtk_widget_get_mapped(s.dialog); }, 2000);
-    pump_for(50);
+    run_until([&] { return gtk_widget_get_mapped(s.dialog); }, 2000);
+    run_for(50);
     int rows = 0;
     std::vector<int> value_widths;  // firmware, memory, battery
-    for (GtkWidget* w : widgets_below(s.dialog)) {
+    for (GtkWidget* w : descendants(s.dialog)) {
         if (!GTK_IS_BOX(w) ||
             gtk_orientable_get_orientation(GTK_ORIENTABLE(w)) != GTK_ORIENTATION_HORIZONTAL)
             continue;
@@ -180,15 +166,15 @@ TEST_F(PenConfigTest, TranslatingModelShowsSevenRowsAndWritesChosenMode) {
     EXPECT_EQ(s.labels, row_labels(true));
     EXPECT_EQ(s.firmware, "2.03");
     ASSERT_EQ(s.combos.size(), 4u);
-    EXPECT_EQ(active_text(s.combos[2]), u8(tlanguages[LANG_FR]));
+    EXPECT_EQ(active_text(s.combos[2]), utf8(tlanguages[LANG_FR]));
     GtkWidget* mode = s.combos[3];
     EXPECT_EQ(entry_count(mode), 2);
-    EXPECT_EQ(active_text(mode), u8(tkxconfigmodescan));
+    EXPECT_EQ(active_text(mode), text_of(tkxconfigmodescan));
 
     gtk_combo_box_set_active(GTK_COMBO_BOX(mode), 1);
-    EXPECT_EQ(active_text(mode), u8(tkxconfigmodetrans));
+    EXPECT_EQ(active_text(mode), text_of(tkxconfigmodetrans));
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[2]), LANG_IT);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
     EXPECT_EQ(root.mode, 1);
     AppState& now = pen_state();
@@ -199,9 +185,9 @@ TEST_F(PenConfigTest, TranslatingModelShowsSevenRowsAndWritesChosenMode) {
     s = open();
     ASSERT_NE(s.dialog, nullptr);
     ASSERT_EQ(s.combos.size(), 4u);
-    EXPECT_EQ(active_text(s.combos[3]), u8(tkxconfigmodetrans));
+    EXPECT_EQ(active_text(s.combos[3]), text_of(tkxconfigmodetrans));
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[3]), 0);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_EQ(pen_state().mode, 0);
 }
 
@@ -227,7 +213,7 @@ TEST_F(PenConfigTest, MemoryAndBatteryBars) {
         EXPECT_DOUBLE_EQ(s.memory_fraction, c.fraction);
         EXPECT_EQ(s.memory_text, c.text);
         EXPECT_EQ(s.battery, c.level);
-        click(s.dialog, tCancel);
+        click_button(s.dialog, text_of(tCancel));
         EXPECT_FALSE(is_open(s.dialog));
     }
 }
@@ -238,8 +224,8 @@ TEST_F(PenConfigTest, ModeTwoShowsTranslateAndIsWrittenAsOne) {
     ASSERT_NE(s.dialog, nullptr);
     ASSERT_EQ(s.combos.size(), 4u);
     EXPECT_EQ(s.firmware, "1.03");
-    EXPECT_EQ(active_text(s.combos[3]), u8(tkxconfigmodetrans));
-    click(s.dialog, tOK);
+    EXPECT_EQ(active_text(s.combos[3]), text_of(tkxconfigmodetrans));
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
     EXPECT_EQ(root.mode, 1);
     EXPECT_EQ(pen_state().mode, 1);
@@ -258,7 +244,7 @@ TEST_F(PenConfigTest, UnknownLanguageIsShownAndKeptUnlessChosen) {
 
     // The user picks a text language only; the other two stay the pen's own.
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[1]), LANG_EN);
-    click(s.dialog, tOK);
+    click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
     AppState& now = pen_state();
     EXPECT_EQ(now.menu_language, 7);
@@ -272,9 +258,9 @@ TEST_F(PenConfigTest, CancelWritesNothing) {
     ASSERT_NE(s.dialog, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[0]), LANG_IT);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[3]), 1);
-    click(s.dialog, tCancel);
+    click_button(s.dialog, text_of(tCancel));
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_EQ(root.menu_language, LANG_EN);
     EXPECT_EQ(root.mode, 0);
     AppState& now = pen_state();
@@ -290,29 +276,31 @@ TEST_F(PenConfigTest, UnpluggedPenIsReportedAndDialogStays) {
     pen->stop();
 
     {
-        Answer answer(u8(tOK));
-        click(s.dialog, tOK);
-        ASSERT_TRUE(answer.answered());
-        ASSERT_EQ(answer.labels().size(), 3u);
-        const std::string first = answer.labels()[0];
-        EXPECT_TRUE(first == u8(tce_serial1) || first == u8(tce_connect1)) << first;
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
+        click_button(s.dialog, text_of(tOK));
+        ASSERT_TRUE(answer.finished());
+        ASSERT_EQ(answer.seen()[0].labels.size(), 3u);
+        const std::string first = answer.seen()[0].labels[0];
+        EXPECT_TRUE(first == text_of(tce_serial1) || first == text_of(tce_connect1)) << first;
     }
     EXPECT_TRUE(is_open(s.dialog));
-    EXPECT_EQ(grab(), s.dialog);
-    EXPECT_EQ(active_text(s.combos[0]), u8(tlanguages[LANG_IT]));
+    EXPECT_EQ(grab_window(), s.dialog);
+    EXPECT_EQ(active_text(s.combos[0]), utf8(tlanguages[LANG_IT]));
     EXPECT_EQ(root.menu_language, LANG_IT);  // the choice is kept for another try
 
     // The window manager's close applies too, and fails the same way.
     {
-        Answer answer(u8(tOK));
-        request_close(s.dialog);
-        ASSERT_TRUE(answer.answered());
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
+        send_delete(s.dialog);
+        ASSERT_TRUE(answer.finished());
     }
     EXPECT_TRUE(is_open(s.dialog));
 
-    click(s.dialog, tCancel);
+    click_button(s.dialog, text_of(tCancel));
     EXPECT_FALSE(is_open(s.dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
 }
 
 TEST_F(PenConfigTest, WindowCloseAppliesLikeOk) {
@@ -320,7 +308,7 @@ TEST_F(PenConfigTest, WindowCloseAppliesLikeOk) {
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.combos[0]), LANG_ES);
-    request_close(s.dialog);
+    send_delete(s.dialog);
     EXPECT_FALSE(is_open(s.dialog));
     EXPECT_EQ(pen_state().menu_language, LANG_ES);
 }
@@ -344,16 +332,17 @@ TEST_F(PenConfigTest, PenNotReachedOpensNoDialog) {
         } else {
             start_pen(c.sim);
         }
-        Answer answer(u8(tOK));
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
         ConfigureKX();
-        ASSERT_TRUE(answer.answered());
-        ASSERT_FALSE(answer.labels().empty());
-        EXPECT_EQ(answer.labels()[0], u8(c.first));
-        EXPECT_EQ(window_titled(u8(tkxconfig)), nullptr);
-        EXPECT_EQ(grab(), nullptr);
+        ASSERT_TRUE(answer.finished());
+        ASSERT_FALSE(answer.seen()[0].labels.empty());
+        EXPECT_EQ(answer.seen()[0].labels[0], text_of(c.first));
+        EXPECT_TRUE(windows_titled(text_of(tkxconfig)).empty());
+        EXPECT_EQ(grab_window(), nullptr);
         EXPECT_EQ(root.mode, 5);  // nothing read
     }
 }
 
 }  // namespace
-}  // namespace dialogs_test
+}  // namespace window_test

@@ -11,17 +11,19 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "support/export_frame.h"
+#include "support/gui.h"
+#include "support/process.h"
 #include "text/export.h"
 #include "text/store.h"
-#include "ui/dialog_support.h"
 
-namespace dialogs_test {
+namespace window_test {
 namespace {
 
-class SaveDialogTest : public DialogTest {
+class SaveDialogTest : public Fixture {
    protected:
     void SetUp() override {
-        DialogTest::SetUp();
+        Fixture::SetUp();
         ASSERT_FALSE(dir.path().empty());
         char* cwd = g_get_current_dir();
         old_cwd = cwd;
@@ -29,7 +31,7 @@ class SaveDialogTest : public DialogTest {
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
     }
     void TearDown() override {
-        DialogTest::TearDown();
+        Fixture::TearDown();
         EXPECT_EQ(chdir(old_cwd.c_str()), 0);
     }
 
@@ -37,10 +39,10 @@ class SaveDialogTest : public DialogTest {
     GtkWidget* open() {
         Save();
         GtkWidget* dialog = nullptr;
-        for (GtkWidget* w : visible_windows())
+        for (GtkWidget* w : toplevels())
             if (GTK_IS_FILE_CHOOSER_DIALOG(w)) dialog = w;
         if (!dialog) return nullptr;
-        pump_until([&] { return !folder(dialog).empty(); }, 5000);
+        run_until([&] { return !folder(dialog).empty(); }, 5000);
         return dialog;
     }
     static std::string folder(GtkWidget* dialog) {
@@ -60,28 +62,12 @@ class SaveDialogTest : public DialogTest {
     }
     static GtkWidget* combo(GtkWidget* dialog) {
         GtkWidget* extra = gtk_file_chooser_get_extra_widget(GTK_FILE_CHOOSER(dialog));
-        auto found = widgets_where(extra, [](GtkWidget* w) { return GTK_IS_COMBO_BOX_TEXT(w); });
-        return found.empty() ? nullptr : found[0];
+        return find_widget(extra, GTK_TYPE_COMBO_BOX_TEXT);
     }
-    static void press_ok(GtkWidget* dialog) {
-        GtkWidget* ok = button_labelled(dialog, u8(tOK));
-        ASSERT_NE(ok, nullptr);
-        gtk_button_clicked(GTK_BUTTON(ok));
-    }
-    static bool is_open(GtkWidget* dialog) {
-        for (GtkWidget* w : visible_windows())
-            if (w == dialog) return true;
-        return false;
-    }
-    static void store_text(const std::string& latin1) {
-        std::string pairs;
-        for (char c : latin1) {
-            pairs += c;
-            pairs += '\1';
-        }
-        ASSERT_EQ(store_block(reinterpret_cast<const unsigned char*>(pairs.data()),
-                              static_cast<int>(latin1.size())),
-                  1);
+    static void press_ok(GtkWidget* dialog) { click_button(dialog, text_of(tOK)); }
+    // The store holds `latin1`, not yet saved.
+    static void unsaved_text(const std::string& latin1) {
+        store_text(latin1);
         root.unsaved = 1;
     }
     // Entries of a folder, "." and ".." left out, sorted.
@@ -103,30 +89,28 @@ TEST_F(SaveDialogTest, FirstOpeningShowsWorkingDirectoryAndAscii) {
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-    EXPECT_EQ(title_of(dialog), u8(tfs_title));
+    EXPECT_EQ(window_title(dialog), text_of(tfs_title));
     EXPECT_EQ(folder(dialog), dir.path());
     EXPECT_EQ(name(dialog), "");
     EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SAVE);
     EXPECT_FALSE(gtk_file_chooser_get_create_folders(chooser));
     EXPECT_FALSE(gtk_file_chooser_get_do_overwrite_confirmation(chooser));
-    EXPECT_NE(button_labelled(dialog, u8(tCancel)), nullptr);
-    EXPECT_EQ(grab(), dialog);
+    EXPECT_NE(find_button(dialog, text_of(tCancel)), nullptr);
+    EXPECT_EQ(grab_window(), dialog);
 
     GtkWidget* formats = combo(dialog);
     ASSERT_NE(formats, nullptr);
     EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(formats)), FORMAT_ASCII);
-    gchar* shown = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(formats));
-    EXPECT_EQ(std::string(shown), u8(get_format_string(FORMAT_ASCII)));
-    g_free(shown);
+    EXPECT_EQ(active_text(formats), utf8(get_format_string(FORMAT_ASCII)));
     GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(formats));
     EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr), FORMAT_COUNT);
     // The format row's label stands left of the combo.
     GtkWidget* extra = gtk_file_chooser_get_extra_widget(chooser);
-    EXPECT_EQ(labels_of(extra), std::vector<std::string>{u8(tfs_format)});
+    EXPECT_EQ(label_texts(extra), std::vector<std::string>{text_of(tfs_format)});
 }
 
 TEST_F(SaveDialogTest, SavedFileIsPresetWithItsFormatNextTime) {
-    store_text("Hallo\nWelt");
+    unsaved_text("Hallo\nWelt");
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
     type(dialog, "out.rtf");
@@ -135,11 +119,11 @@ TEST_F(SaveDialogTest, SavedFileIsPresetWithItsFormatNextTime) {
 
     const std::string path = dir.file("out.rtf");
     EXPECT_FALSE(is_open(dialog));
-    EXPECT_EQ(grab(), nullptr);
+    EXPECT_EQ(grab_window(), nullptr);
     EXPECT_STREQ(root.save_name, path.c_str());
     EXPECT_EQ(root.save_format, FORMAT_RTF);
     EXPECT_EQ(root.unsaved, 0);
-    EXPECT_EQ(read_file(path).rfind("{\\rtf1", 0), 0u);
+    EXPECT_EQ(read_file(path).rfind(kRtfHeader, 0), 0u);
 
     // Opened from elsewhere: the last file's folder and name come back.
     ASSERT_EQ(chdir("/"), 0);
@@ -153,15 +137,15 @@ TEST_F(SaveDialogTest, SavedFileIsPresetWithItsFormatNextTime) {
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_LATEX);
     type(dialog, dir.file("out.tex"));
     GtkWidget* entry = nullptr;
-    for (GtkWidget* w : widgets_where(dialog, [](GtkWidget* x) { return GTK_IS_ENTRY(x); }))
+    for (GtkWidget* w : find_widgets(dialog, GTK_TYPE_ENTRY))
         if (gtk_widget_get_mapped(w) && dir.file("out.tex") == gtk_entry_get_text(GTK_ENTRY(w)))
             entry = w;
     ASSERT_NE(entry, nullptr);
     gtk_widget_activate(entry);
     // A button activated from the keyboard emits "clicked" after a short delay.
-    EXPECT_TRUE(pump_until([&] { return !is_open(dialog); }, 5000));
+    EXPECT_TRUE(run_until([&] { return !is_open(dialog); }, 5000));
     EXPECT_EQ(root.save_format, FORMAT_LATEX);
-    EXPECT_EQ(read_file(dir.file("out.tex")).rfind("\\documentclass", 0), 0u);
+    EXPECT_EQ(read_file(dir.file("out.tex")).rfind(kLatexHeader, 0), 0u);
 }
 
 TEST_F(SaveDialogTest, OkOnDirectoryEntersItAndWritesNothing) {
@@ -189,14 +173,14 @@ TEST_F(SaveDialogTest, OkOnDirectoryEntersItAndWritesNothing) {
         GtkWidget* dialog = open();
         ASSERT_NE(dialog, nullptr);
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir.path().c_str());
-        ASSERT_TRUE(pump_until([&] { return folder(dialog) == dir.path(); }, 5000));
+        ASSERT_TRUE(run_until([&] { return folder(dialog) == dir.path(); }, 5000));
         type(dialog, c.typed);
         press_ok(dialog);
         EXPECT_TRUE(is_open(dialog));
-        EXPECT_TRUE(pump_until([&] { return folder(dialog) == c.lands_in; }, 5000))
+        EXPECT_TRUE(run_until([&] { return folder(dialog) == c.lands_in; }, 5000))
             << folder(dialog);
         EXPECT_EQ(name(dialog), "");
-        EXPECT_EQ(grab(), dialog);
+        EXPECT_EQ(grab_window(), dialog);
         gtk_widget_destroy(dialog);
     }
     EXPECT_EQ(listing(dir.path()), top_before);
@@ -205,14 +189,14 @@ TEST_F(SaveDialogTest, OkOnDirectoryEntersItAndWritesNothing) {
 }
 
 TEST_F(SaveDialogTest, EmptyNameKeepsDialogWithoutMessage) {
-    store_text("x");
+    unsaved_text("x");
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
-    const size_t windows = visible_windows().size();
+    const size_t windows = toplevels().size();
     press_ok(dialog);
-    pump_for(50);
+    run_for(50);
     EXPECT_TRUE(is_open(dialog));
-    EXPECT_EQ(visible_windows().size(), windows);
+    EXPECT_EQ(toplevels().size(), windows);
     EXPECT_EQ(folder(dialog), dir.path());
     EXPECT_TRUE(listing(dir.path()).empty());
     EXPECT_STREQ(root.save_name, "");
@@ -220,7 +204,7 @@ TEST_F(SaveDialogTest, EmptyNameKeepsDialogWithoutMessage) {
 }
 
 TEST_F(SaveDialogTest, ExistingFileAnsweredNoKeepsEverything) {
-    store_text("new text");
+    unsaved_text("new text");
     write_file(dir.file("old.txt"), "old");
     std::strcpy(root.save_name, dir.file("previous.txt").c_str());
     root.save_format = FORMAT_ASCII;
@@ -229,15 +213,16 @@ TEST_F(SaveDialogTest, ExistingFileAnsweredNoKeepsEverything) {
     type(dialog, "old.txt");
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_LATEX);
     {
-        Answer answer(u8(tNo));
+        DialogAnswerer answer;
+        answer.click(text_of(tNo));
         press_ok(dialog);
-        ASSERT_TRUE(answer.answered());
-        EXPECT_EQ(answer.title(), u8(tfs_exists_title));
-        EXPECT_EQ(answer.labels(),
-                  (std::vector<std::string>{dir.file("old.txt"), u8(tfs_exists_s1)}));
+        ASSERT_TRUE(answer.finished());
+        EXPECT_EQ(answer.seen()[0].title, text_of(tfs_exists_title));
+        EXPECT_EQ(answer.seen()[0].labels,
+                  (std::vector<std::string>{dir.file("old.txt"), text_of(tfs_exists_s1)}));
     }
     EXPECT_TRUE(is_open(dialog));
-    EXPECT_EQ(grab(), dialog);
+    EXPECT_EQ(grab_window(), dialog);
     EXPECT_EQ(read_file(dir.file("old.txt")), "old");
     EXPECT_EQ(root.save_format, FORMAT_ASCII);
     EXPECT_STREQ(root.save_name, dir.file("previous.txt").c_str());
@@ -245,15 +230,16 @@ TEST_F(SaveDialogTest, ExistingFileAnsweredNoKeepsEverything) {
 }
 
 TEST_F(SaveDialogTest, ExistingFileAnsweredYesIsRewritten) {
-    store_text("new");
+    unsaved_text("new");
     write_file(dir.file("old.txt"), "a much longer old content");
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
     type(dialog, "old.txt");
     {
-        Answer answer(u8(tYes));
+        DialogAnswerer answer;
+        answer.click(text_of(tYes));
         press_ok(dialog);
-        ASSERT_TRUE(answer.answered());
+        ASSERT_TRUE(answer.finished());
     }
     EXPECT_FALSE(is_open(dialog));
     EXPECT_EQ(read_file(dir.file("old.txt")), "new");
@@ -266,15 +252,16 @@ TEST_F(SaveDialogTest, QuestionShowsNonAsciiNameAsTheChooserDoes) {
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
     type(dialog, "\xC3\x84rger.txt");
-    Answer answer(u8(tNo));
+    DialogAnswerer answer;
+    answer.click(text_of(tNo));
     press_ok(dialog);
-    ASSERT_TRUE(answer.answered());
-    ASSERT_FALSE(answer.labels().empty());
-    EXPECT_EQ(answer.labels()[0], file);
+    ASSERT_TRUE(answer.finished());
+    ASSERT_FALSE(answer.seen()[0].labels.empty());
+    EXPECT_EQ(answer.seen()[0].labels[0], file);
 }
 
 TEST_F(SaveDialogTest, FailedExportShowsErrorAndPresetsFailedPath) {
-    store_text("text");
+    unsaved_text("text");
     write_file(dir.file("plain"), "a file, not a folder");
     // Fails for root too: a file cannot hold another.
     const std::string bad = dir.file("plain") + "/inner.txt";
@@ -283,21 +270,21 @@ TEST_F(SaveDialogTest, FailedExportShowsErrorAndPresetsFailedPath) {
     type(dialog, bad);
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_RTF);
     {
-        Answer answer(u8(tOK));
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
         press_ok(dialog);
-        ASSERT_TRUE(answer.answered());
-        EXPECT_EQ(answer.labels(), (std::vector<std::string>{u8(tfs_error1), bad, u8(tfs_error2)}));
+        ASSERT_TRUE(answer.finished());
+        EXPECT_EQ(answer.seen()[0].labels,
+                  (std::vector<std::string>{text_of(tfs_error1), bad, text_of(tfs_error2)}));
     }
     EXPECT_TRUE(is_open(dialog));
-    EXPECT_EQ(grab(), dialog);
+    EXPECT_EQ(grab_window(), dialog);
     EXPECT_STREQ(root.save_name, bad.c_str());
     EXPECT_EQ(root.save_format, FORMAT_RTF);
     EXPECT_EQ(root.unsaved, 1);
     EXPECT_EQ(read_file(dir.file("plain")), "a file, not a folder");
 
-    GtkWidget* cancel = button_labelled(dialog, u8(tCancel));
-    ASSERT_NE(cancel, nullptr);
-    gtk_button_clicked(GTK_BUTTON(cancel));
+    click_button(dialog, text_of(tCancel));
     EXPECT_FALSE(is_open(dialog));
 
     // The failed path comes back whole, although its folder cannot be shown.
@@ -308,14 +295,15 @@ TEST_F(SaveDialogTest, FailedExportShowsErrorAndPresetsFailedPath) {
 }
 
 TEST_F(SaveDialogTest, TrailingSlashOnNewNameFailsInsteadOfWritingAnotherName) {
-    store_text("text");
+    unsaved_text("text");
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
     type(dialog, "new.txt/");
     {
-        Answer answer(u8(tOK));
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
         press_ok(dialog);
-        ASSERT_TRUE(answer.answered());
+        ASSERT_TRUE(answer.finished());
     }
     EXPECT_TRUE(is_open(dialog));
     EXPECT_TRUE(listing(dir.path()).empty());
@@ -328,7 +316,7 @@ TEST_F(SaveDialogTest, TrailingSlashOnNewNameFailsInsteadOfWritingAnotherName) {
 }
 
 TEST_F(SaveDialogTest, CancelAndWindowCloseChangeNothing) {
-    store_text("text");
+    unsaved_text("text");
     std::strcpy(root.save_name, dir.file("kept.txt").c_str());
     root.save_format = FORMAT_LATEX;
     for (int closing = 0; closing < 2; closing++) {
@@ -338,12 +326,12 @@ TEST_F(SaveDialogTest, CancelAndWindowCloseChangeNothing) {
         type(dialog, "other.txt");
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_ASCII);
         if (closing) {
-            request_close(dialog);
+            send_delete(dialog);
         } else {
-            gtk_button_clicked(GTK_BUTTON(button_labelled(dialog, u8(tCancel))));
+            click_button(dialog, text_of(tCancel));
         }
         EXPECT_FALSE(is_open(dialog));
-        EXPECT_EQ(grab(), nullptr);
+        EXPECT_EQ(grab_window(), nullptr);
         EXPECT_STREQ(root.save_name, dir.file("kept.txt").c_str());
         EXPECT_EQ(root.save_format, FORMAT_LATEX);
         EXPECT_EQ(root.unsaved, 1);
@@ -355,12 +343,12 @@ TEST_F(SaveDialogTest, TextsFollowInterfaceLanguage) {
     root.language = LANG_DE;
     GtkWidget* dialog = open();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(title_of(dialog), u8(tfs_title[LANG_DE]));
-    EXPECT_NE(button_labelled(dialog, u8(tOK[LANG_DE])), nullptr);
-    EXPECT_NE(button_labelled(dialog, u8(tCancel[LANG_DE])), nullptr);
+    EXPECT_EQ(window_title(dialog), utf8(tfs_title[LANG_DE]));
+    EXPECT_NE(find_button(dialog, utf8(tOK[LANG_DE])), nullptr);
+    EXPECT_NE(find_button(dialog, utf8(tCancel[LANG_DE])), nullptr);
     GtkWidget* extra = gtk_file_chooser_get_extra_widget(GTK_FILE_CHOOSER(dialog));
-    EXPECT_EQ(labels_of(extra), std::vector<std::string>{u8(tfs_format[LANG_DE])});
+    EXPECT_EQ(label_texts(extra), std::vector<std::string>{utf8(tfs_format[LANG_DE])});
 }
 
 }  // namespace
-}  // namespace dialogs_test
+}  // namespace window_test

@@ -1,7 +1,7 @@
-// In-process GUI test support for the main window, dialogs and progress
-// tests: GTK set up once per process, a main-context pump with a deadline,
-// widget searches, and an answerer that deals with modal dialogs from a timer
-// while the code under test waits in its nested main loop.
+// In-process GUI test support for the tests of ui/: GTK set up once per
+// process with a temporary HOME, a main-context pump with a deadline, widget
+// searches, and an answerer that deals with modal dialogs from a timer while
+// the code under test waits in its nested main loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +13,11 @@
 
 namespace window_test {
 
-// gtk_init once per process (NO_AT_BRIDGE set first). False without a display.
+// gtk_init once per process (NO_AT_BRIDGE set and HOME a temporary folder
+// first). False without a display.
 bool ensure_gtk();
+// The temporary HOME that ensure_gtk() set.
+const std::string& test_home();
 
 // Pumps the default main context until `done()` holds or `timeout_ms` has
 // passed; true when `done()` held.
@@ -24,20 +27,28 @@ void run_for(int ms);
 
 // Every widget below `widget` (internal children too), depth first, in order.
 std::vector<GtkWidget*> descendants(GtkWidget* widget);
-// Texts of the GtkLabels below `widget` that are not inside a button, in order.
+// Texts of the visible GtkLabels below `widget` that are not inside a button
+// (menu accelerator labels left out), in order.
 std::vector<std::string> label_texts(GtkWidget* widget);
 // Texts of the buttons below `widget`, in order.
 std::vector<std::string> button_texts(GtkWidget* widget);
 // The first button below `widget` whose label reads `text` (UTF-8), or null.
 GtkWidget* find_button(GtkWidget* widget, const std::string& text);
-// The first descendant of type `type`, or null.
+// Clicks that button; a test failure when there is none.
+void click_button(GtkWidget* widget, const std::string& text);
+// The first descendant of type `type`, or null; every one of them, in order.
 GtkWidget* find_widget(GtkWidget* widget, GType type);
+std::vector<GtkWidget*> find_widgets(GtkWidget* widget, GType type);
 std::string window_title(GtkWidget* window);
+// The text a GtkComboBoxText shows ("" when none).
+std::string active_text(GtkWidget* combo);
 
 // Visible top-level windows of type GTK_WINDOW_TOPLEVEL.
 std::vector<GtkWidget*> toplevels();
 // Visible top-level windows whose title is `title`.
 std::vector<GtkWidget*> windows_titled(const std::string& title);
+// True while `window` is one of toplevels().
+bool is_open(GtkWidget* window);
 // The window of the innermost modal grab, or null.
 GtkWidget* grab_window();
 // A window-manager close request: a delete event through GTK's own dispatch,
@@ -96,8 +107,11 @@ void store_text(const std::string& latin1);
 // The whole content of root.text_view as UTF-8 ("" without a view).
 std::string view_text();
 
-// Base fixture: GTK up, `root` cleared, English, an empty store; every
-// window left over is destroyed afterwards.
+// Base fixture: GTK up, `root` cleared, English, 38400 bit/s, a device path
+// that does not exist, an empty store. Afterwards every window left over is
+// destroyed and no grab may remain. A fixture whose tests start a pen
+// operation lets it end before this TearDown: its worker writes into the
+// progress dialog's record until then.
 class Fixture : public ::testing::Test {
    protected:
     void SetUp() override;

@@ -1,10 +1,11 @@
-#include "gui/gui_support.h"
+#include "support/gui.h"
 
 #include <chrono>
 #include <cstring>
 
 #include "app/state.h"
 #include "pen/download.h"
+#include "support/process.h"
 #include "text/store.h"
 #include "ui/convert.h"
 
@@ -31,6 +32,14 @@ std::string button_label(GtkWidget* button) {
     return label ? label : "";
 }
 
+// A button reads `text` in its label widget or, with an image beside it, in
+// its label property.
+bool button_reads(GtkWidget* button, const std::string& text) {
+    if (button_label(button) == text) return true;
+    const char* label = gtk_button_get_label(GTK_BUTTON(button));
+    return label && text == label;
+}
+
 bool shows_text(GtkWidget* window, const std::string& text) {
     for (const std::string& b : button_texts(window))
         if (b == text) return true;
@@ -44,6 +53,9 @@ bool shows_text(GtkWidget* window, const std::string& text) {
 bool ensure_gtk() {
     static int state = -1;
     if (state < 0) {
+        // HOME must be set before GLib first looks at it; it then stays.
+        static TempDir home;
+        g_setenv("HOME", home.path().c_str(), TRUE);
         g_setenv("NO_AT_BRIDGE", "1", FALSE);
         g_setenv("GDK_BACKEND", "x11", FALSE);
         // Tests never read or write the user's desktop settings.
@@ -56,6 +68,11 @@ bool ensure_gtk() {
         }
     }
     return state == 1;
+}
+
+const std::string& test_home() {
+    static const std::string home = g_getenv("HOME") ? g_getenv("HOME") : "";
+    return home;
 }
 
 bool run_until(const std::function<bool()>& done, int timeout_ms) {
@@ -81,7 +98,8 @@ std::vector<GtkWidget*> descendants(GtkWidget* widget) {
 std::vector<std::string> label_texts(GtkWidget* widget) {
     std::vector<std::string> out;
     for (GtkWidget* w : descendants(widget))
-        if (GTK_IS_LABEL(w) && !inside_button(w, widget) && !GTK_IS_ACCEL_LABEL(w))
+        if (GTK_IS_LABEL(w) && gtk_widget_get_visible(w) && !inside_button(w, widget) &&
+            !GTK_IS_ACCEL_LABEL(w))
             out.push_back(gtk_label_get_text(GTK_LABEL(w)));
     return out;
 }
@@ -95,8 +113,14 @@ std::vector<std::string> button_texts(GtkWidget* widget) {
 
 GtkWidget* find_button(GtkWidget* widget, const std::string& text) {
     for (GtkWidget* w : descendants(widget))
-        if (GTK_IS_BUTTON(w) && button_label(w) == text) return w;
+        if (GTK_IS_BUTTON(w) && button_reads(w, text)) return w;
     return nullptr;
+}
+
+void click_button(GtkWidget* widget, const std::string& text) {
+    GtkWidget* button = find_button(widget, text);
+    ASSERT_NE(button, nullptr) << "no button " << text;
+    gtk_button_clicked(GTK_BUTTON(button));
 }
 
 GtkWidget* find_widget(GtkWidget* widget, GType type) {
@@ -105,9 +129,23 @@ GtkWidget* find_widget(GtkWidget* widget, GType type) {
     return nullptr;
 }
 
+std::vector<GtkWidget*> find_widgets(GtkWidget* widget, GType type) {
+    std::vector<GtkWidget*> out;
+    for (GtkWidget* w : descendants(widget))
+        if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) out.push_back(w);
+    return out;
+}
+
 std::string window_title(GtkWidget* window) {
     const char* title = gtk_window_get_title(GTK_WINDOW(window));
     return title ? title : "";
+}
+
+std::string active_text(GtkWidget* combo) {
+    gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
 }
 
 std::vector<GtkWidget*> toplevels() {
@@ -128,6 +166,12 @@ std::vector<GtkWidget*> windows_titled(const std::string& title) {
     for (GtkWidget* w : toplevels())
         if (window_title(w) == title) out.push_back(w);
     return out;
+}
+
+bool is_open(GtkWidget* window) {
+    for (GtkWidget* w : toplevels())
+        if (w == window) return true;
+    return false;
 }
 
 GtkWidget* grab_window() {
@@ -230,23 +274,24 @@ void DialogAnswerer::step() {
 
 void Fixture::SetUp() {
     ASSERT_TRUE(ensure_gtk()) << "no display: run under xvfb-run";
-    root.batch = 0;
+    g_free(root.text);
+    g_free(root.attributes);
+    clear_root();
+    setup_data();
     root.language = LANG_EN;
     root.speed = 38400;
     // Never the machine's real serial ports.
     copy_bounded(root.device, "/nonexistent/kx-tty", DEVICE_MAX);
     kxinterface_break = 0;
-    setup_data();
 }
 
 void Fixture::TearDown() {
-    // Let a running operation end before its dialog could go.
-    run_until([] { return grab_window() == nullptr; }, 15000);
     // One at a time: a window may take others with it.
     for (std::vector<GtkWidget*> left = toplevels(); !left.empty(); left = toplevels())
         gtk_widget_destroy(left.front());
     if (root.main_window) gtk_widget_destroy(root.main_window);
     run_for(20);
+    EXPECT_EQ(gtk_grab_get_current(), nullptr) << "a grab outlived its dialog";
     setup_data();
 }
 

@@ -11,7 +11,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
-#include "gui/gui_support.h"
+#include "support/gui.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
 
@@ -160,15 +160,22 @@ TEST_F(MainWindow, GermanMenus) {
     EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_KESTRIX", "_Hilfe"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)),
               (Strings{"_Speichern+Exportieren", "Programm _beenden"}));
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[1], "Lesestift Speicher _l\xc3\xb6schen");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1)),
+              (Strings{"_Text einlesen", "Lesestift Speicher _l\xc3\xb6schen",
+                       "Lesestift _konfigurieren", "_PC konfigurieren"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Produktinformation"});
 }
 
-TEST_F(MainWindow, ItalianFileMenuHoldsBothItems) {
+TEST_F(MainWindow, ItalianMenus) {
     root.language = LANG_IT;
     OpenMainWindow();
     EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_KESTRIX", "_Guida"}));
+    // The file menu holds both items, although their paths spell it differently.
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Salvare+Esportare", "_Esci"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[1],
+              "E_limina la memoria della penna lettrice");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[2], "_Configurar la penna lettrice");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Info"});
 }
 
 TEST_F(MainWindow, EveryLanguageHasThreeMenusAndTenEntries) {
@@ -188,18 +195,32 @@ TEST_F(MainWindow, EveryLanguageHasThreeMenusAndTenEntries) {
 }
 
 TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
-    root.language = LANG_FR;
-    MenuEntry* copy = CopyMenuItems();
-    ASSERT_NE(copy, nullptr);
-    EXPECT_STREQ(static_cast<const char*>(copy[0].path), "/_Fichier");
-    EXPECT_STREQ(static_cast<const char*>(copy[9].path), "/Aide/_Info");
-    for (int i = 0; i < MENU_ITEM_COUNT; i++) {
-        EXPECT_EQ(copy[i].callback, menu_items[i].callback);
-        EXPECT_EQ(copy[i].accelerator, menu_items[i].accelerator);
-        // The texts are the catalogue's own, not copies.
-        EXPECT_EQ(copy[i].path, (*static_cast<const MessageText*>(menu_items[i].path))[LANG_FR]);
+    // French and Spanish, which no window test shows: the file menu, the
+    // erase item and the information item.
+    const std::pair<int, Strings> given[] = {
+        {LANG_FR,
+         {"/_Fichier", "/Fichier/_Sauvegarder+Exporter", "/Fichier/_Terminer",
+          "/KESTRIX/_Supprimmer la m\351moire du stylo lectuer", "/Aide/_Info"}},
+        {LANG_ES,
+         {"/_Archivo", "/Archivo/_Grabar+Exportar", "/Archivo/_Salir",
+          "/KESTRIX/E_liminar la memoria del estilo lector", "/Ayuda/_Informaci\363n"}},
+    };
+    for (const auto& language : given) {
+        root.language = language.first;
+        MenuEntry* copy = CopyMenuItems();
+        ASSERT_NE(copy, nullptr);
+        Strings paths;
+        for (int i : {0, 1, 2, 5, 9}) paths.push_back(static_cast<const char*>(copy[i].path));
+        EXPECT_EQ(paths, language.second);
+        for (int i = 0; i < MENU_ITEM_COUNT; i++) {
+            EXPECT_EQ(copy[i].callback, menu_items[i].callback);
+            EXPECT_EQ(copy[i].accelerator, menu_items[i].accelerator);
+            // The texts are the catalogue's own, not copies.
+            EXPECT_EQ(copy[i].path,
+                      (*static_cast<const MessageText*>(menu_items[i].path))[language.first]);
+        }
+        g_free(copy);
     }
-    g_free(copy);
 }
 
 TEST_F(MainWindow, AcceleratorsInTheGroup) {

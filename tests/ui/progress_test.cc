@@ -15,8 +15,8 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
-#include "gui/gui_support.h"
 #include "pen/download.h"
+#include "support/gui.h"
 #include "support/process.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
@@ -76,6 +76,13 @@ int refuse_thread(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) {
 
 class Progress : public Fixture {
    protected:
+    void TearDown() override {
+        // A failed test may leave an operation running: its worker writes
+        // into the dialog's record until it ends.
+        run_until(operation_over, 15000);
+        Fixture::TearDown();
+    }
+
     // A pen simulator serving `text` (no --text when empty) with `extra`
     // options; root.device names its terminal.
     bool start_pen(const std::string& text, const Strings& extra = {}) {

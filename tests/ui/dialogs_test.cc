@@ -10,8 +10,8 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
-#include "gui/gui_support.h"
 #include "pen/protocol.h"
+#include "support/gui.h"
 #include "ui/main_window.h"
 
 namespace window_test {
@@ -204,6 +204,11 @@ TEST_F(Dialogs, ResponsePerCode) {
                        "Please make sure you have write and ", "read access rights."}));
     EXPECT_EQ(response_lines(PEN_ERR_TRANSFER),
               (Strings{"Transmission error!", "Retry the transfer again ", "at a lower speed. "}));
+    // In the interface language, with the pen's own wording.
+    root.language = LANG_IT;
+    const Strings italian = response_lines(PEN_ERR_CONNECT);
+    ASSERT_EQ(italian.size(), 3u);
+    EXPECT_EQ(italian[1], "Per favore controlli il cablaggio e si assicursi");
     EXPECT_TRUE(toplevels().empty());
 }
 
