@@ -22,6 +22,6 @@ kx_need_packages() {
 }
 
 # What building the program needs.
-KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev)
+KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev)
 # What the tests need on top.
 KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core)
