@@ -95,10 +95,10 @@ std::string uart_description(int type) {
 }
 
 std::string usb_description(const TtyInfo& tty, const std::string& path) {
-    std::string text = clean_text(join_words(clean_text(tty.vendor), clean_text(tty.model)));
+    const std::string text = clean_text(join_words(clean_text(tty.vendor), clean_text(tty.model)));
     // A by-id path hides the kernel name that dmesg and other tools show.
-    if (path != "/dev/" + tty.name) text = join_words(text, "(" + tty.name + ")");
-    return text;
+    if (path == "/dev/" + tty.name) return text;
+    return text.empty() ? tty.name : text + " (" + tty.name + ")";
 }
 
 // The first line of a small sysfs attribute, "" when it cannot be read.
