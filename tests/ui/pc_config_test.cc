@@ -1,7 +1,10 @@
 // The PC configuration dialog: its defaults, the language change that
-// rebuilds the menu bar, the device field and the rate list, and the three
-// ways of closing it.
+// rebuilds the menu bar, the device field and the rate list, the devices found
+// and followed while it is open, and the three ways of closing it.
 #include "ui/pc_config.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include "app/catalogue.h"
 #include "app/prefs.h"
 #include "app/state.h"
+#include "pen/devices.h"
 #include "ui/dialog_support.h"
 
 namespace dialogs_test {
@@ -71,15 +75,57 @@ std::string menu_title(const char* path_latin1) {
     return u8(out.c_str());
 }
 
+// The devices the dialog finds, and a pipe in place of the tty monitor: a
+// byte written to it is an event.
+std::vector<SerialDevice> fixture_devices;
+int fixture_monitor[2] = {-1, -1};
+int closed_monitor = -1;
+
+int fixture_find(std::vector<SerialDevice>* out) {
+    *out = fixture_devices;
+    return static_cast<int>(out->size());
+}
+int fixture_open() {
+    return fixture_monitor[0];
+}
+int fixture_drain(int fd) {
+    char events[16];
+    return read(fd, events, sizeof events) > 0;
+}
+void fixture_close(int fd) {
+    closed_monitor = fd;
+}
+
+SerialDevice device(const std::string& path, const std::string& description, bool usb) {
+    SerialDevice d;
+    d.path = path;
+    d.description = description;
+    d.usb = usb;
+    return d;
+}
+
 class PcConfigTest : public DialogTest {
    protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        ASSERT_EQ(pipe2(fixture_monitor, O_NONBLOCK), 0);
+        fixture_devices.clear();
+        closed_monitor = -1;
+        saved_source_ = device_source;
+        device_source = {fixture_find, fixture_open, fixture_drain, fixture_close};
+    }
+    void TearDown() override {
+        DialogTest::TearDown();
+        device_source = saved_source_;
+        for (int& fd : fixture_monitor) close(fd);
+    }
     Shown open() {
         Shown s;
         ConfigurePC();
         s.dialog = window_titled(u8(tpcconfig));
         if (!s.dialog) return s;
         std::vector<GtkWidget*> combos =
-            widgets_where(s.dialog, [](GtkWidget* w) { return GTK_IS_COMBO_BOX_TEXT(w); });
+            widgets_where(s.dialog, [](GtkWidget* w) { return GTK_IS_COMBO_BOX(w); });
         if (combos.size() != 3) return s;
         s.language = combos[0];
         s.device = combos[1];
@@ -96,6 +142,9 @@ class PcConfigTest : public DialogTest {
             if (w == dialog) return true;
         return false;
     }
+
+   private:
+    DeviceSource saved_source_ = {};
 };
 
 TEST_F(PcConfigTest, OpensWithDefaults) {
@@ -246,6 +295,42 @@ TEST_F(PcConfigTest, CancelAppliesNothing) {
     EXPECT_STREQ(root.device, "/dev/ttyS1");
     EXPECT_EQ(root.speed, 38400);
     EXPECT_EQ(root.menu_bar, old_bar);
+}
+
+TEST_F(PcConfigTest, FoundDevicesComeFirstAndFollowPluggingWithoutTouchingTheEntry) {
+    const std::string adapter = "/dev/serial/by-id/usb-Prolific-if00-port0";
+    fixture_devices = {device(adapter, "Prolific PL2303 (ttyUSB0)", true),
+                       device("/dev/ttyS1", "16550A UART", false)};
+    Shown s = open();
+    ASSERT_NE(s.device, nullptr);
+    EXPECT_EQ(entries(s.device), (std::vector<std::string>{adapter, "/dev/ttyS1", "/dev/ttyS0",
+                                                           "/dev/ttyS2", "/dev/ttyS3"}));
+    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(s.device));
+    GtkTreeIter first;
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(model, &first));
+    gchar* description = nullptr;
+    gtk_tree_model_get(model, &first, 1, &description, -1);
+    EXPECT_STREQ(description, "Prolific PL2303 (ttyUSB0)");
+    g_free(description);
+
+    // A second adapter is plugged while the user is typing.
+    gtk_entry_set_text(device_entry(s.device), "/dev/my");
+    fixture_devices.insert(fixture_devices.begin() + 1, device("/dev/ttyUSB1", "FTDI", true));
+    ASSERT_EQ(write(fixture_monitor[1], "+", 1), 1);
+    EXPECT_TRUE(pump_until([&] { return entries(s.device).size() == 6; }, 5000));
+    EXPECT_EQ(entries(s.device)[1], "/dev/ttyUSB1");
+    EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/my");
+
+    // Unplugging the adapter chosen from the list leaves its path in the entry.
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 0);
+    fixture_devices.erase(fixture_devices.begin());
+    ASSERT_EQ(write(fixture_monitor[1], "-", 1), 1);
+    EXPECT_TRUE(pump_until([&] { return entries(s.device).size() == 5; }, 5000));
+    EXPECT_EQ(gtk_entry_get_text(device_entry(s.device)), adapter);
+
+    click(s.dialog, tOK);
+    EXPECT_STREQ(root.device, adapter.c_str());
+    EXPECT_EQ(closed_monitor, fixture_monitor[0]);
 }
 
 TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
