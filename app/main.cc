@@ -8,11 +8,14 @@
 //
 // -list prints the serial devices found and ends. -erase (batch only, standard
 // output a regular file) erases the pen once its text is safely in that file.
+// A batch download shows a live counts line when standard error is a terminal.
 #include <getopt.h>
 #include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +33,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
+#include "ui/progress.h"
 
 namespace {
 
@@ -163,6 +167,43 @@ void parse_command_line(int argc, char** argv) {
     }
 }
 
+// Batch progress on a terminal: the counts line, redrawn from the download's
+// block hook at most every PROGRESS_MS, cleared when the download ends. Off
+// when standard error is not a terminal, so scripts see nothing new.
+constexpr auto PROGRESS_MS = std::chrono::milliseconds(200);
+bool progress_on = false;
+size_t progress_width = 0;
+std::chrono::steady_clock::time_point progress_drawn;
+
+void draw_batch_progress() {
+    char line[COUNTS_SIZE];
+    counts_line(line, sizeof line, root.text_length, root.scan_count);
+    // A terminal that takes no more output ends the display, not the download.
+    if (std::fprintf(stderr, "\r%s", line) < 0) progress_on = false;
+    progress_width = std::max(progress_width, std::strlen(line));
+    progress_drawn = std::chrono::steady_clock::now();
+}
+
+void batch_progress_tick() {
+    if (progress_on && std::chrono::steady_clock::now() - progress_drawn >= PROGRESS_MS)
+        draw_batch_progress();
+}
+
+void start_batch_progress() {
+    if (!isatty(STDERR_FILENO)) return;
+    progress_on = true;
+    draw_batch_progress();
+    download_block_hook = batch_progress_tick;
+}
+
+void end_batch_progress() {
+    download_block_hook = nullptr;
+    if (!progress_on) return;
+    progress_on = false;
+    // Blanks over the line rather than an erase sequence: any terminal.
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(progress_width), "");
+}
+
 // -erase after a complete export: the text is on disk before the pen forgets
 // it. An empty pen is left alone. 1 done or nothing to do, 0 failed (an erase
 // failure is reported as every pen result is).
@@ -187,7 +228,9 @@ void first_start_device() {
 }  // namespace
 
 int transfer_batch() {
+    start_batch_progress();
     int r = read_text();
+    end_batch_progress();
     if (r == PEN_OK) {
         if (!ExportText(nullptr, stdout)) return 0;
         // A failure that shows only at the flush is still a failure.

@@ -16,6 +16,7 @@
 //   read_text       pen result code; appends to the store, sets `unsaved`
 //   download_text   PEN_OK, PEN_BREAK, PEN_ERR_TRANSFER or PEN_ERR_MEMORY
 //   receive_block   PEN_BLOCK with the pair count, PEN_REPLY_DONE, or 0
+//   download_block_hook  called after every stored block, when set
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,10 @@ extern std::atomic<int> kxinterface_break;
 extern std::atomic<int> kxinterface_lines;
 // Set to 1 before every block attempt; never cleared by the pen link.
 extern std::atomic<int> kxinterface_active;
+// Called on the download's thread after each block is stored and
+// acknowledged (batch mode draws its progress line from it); null for none.
+// Set only while no download runs.
+extern void (*download_block_hook)();
 
 int read_text();
 int download_text();

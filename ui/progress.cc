@@ -28,19 +28,12 @@ int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr, voi
 namespace {
 
 constexpr guint TICK_MS = 200;
-constexpr int COUNTS_SIZE = 100;
 // The activity counter runs 0, 1, ..., ACTIVITY_UPPER, 0, ...; one pulse
 // moves the block by a fifth of the bar, as ten of fifty steps did.
 constexpr int ACTIVITY_UPPER = 50;
 constexpr double PULSE_STEP = 10.0 / ACTIVITY_UPPER;
 constexpr int ACTIVITY_MIN_WIDTH = 240;
 const char* const ACTIVITY_KEY = "kx-activity-position";
-
-void counts_line(char* buffer, size_t size, int added_chars, int added_scans) {
-    if (!buffer || size == 0) return;
-    const int l = root.language;
-    std::snprintf(buffer, size, "%d %s / %d %s", added_chars, tBytes[l], added_scans, tScans[l]);
-}
 
 void set_label_latin1(GtkWidget* label, const char* latin1) {
     char* utf8 = to_utf8(latin1);
@@ -133,6 +126,12 @@ void erase_dialog_destroyed(GtkWidget* dialog, gpointer data) {
 }
 
 }  // namespace
+
+void counts_line(char* buffer, size_t size, int chars, int scans) {
+    if (!buffer || size == 0) return;
+    const int l = root.language;
+    std::snprintf(buffer, size, "%d %s / %d %s", chars, tBytes[l], scans, tScans[l]);
+}
 
 int activity_position(GtkWidget* bar) {
     if (!bar) return 0;
