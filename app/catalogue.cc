@@ -805,6 +805,39 @@ MessageText tpreftoolarge = {
     "File delle impostazioni troppo grande, letto solo il primo MiB",
 };
 
+// Serial device discovery and the unattended sync.
+MessageText tusage7 = {
+    "Gefundene serielle Schnittstellen auflisten",
+    "List the serial interfaces found",
+    "Lister les interfaces s\351rie trouv\351es",
+    "Listar las interfaces serie encontradas",
+    "Elencare le interfacce seriali trovate",
+};
+
+MessageText tusage8 = {
+    "Mit -batch: KESTRIX-Speicher nach dem Export l\366schen",
+    "With -batch: erase the KESTRIX memory after the export",
+    "Avec -batch : supprimer la m\351moire du KESTRIX apr\350s l'exportation",
+    "Con -batch: borrar la memoria del KESTRIX tras la exportaci\363n",
+    "Con -batch: cancellare la memoria del KESTRIX dopo l'esportazione",
+};
+
+MessageText terase_nobatch = {
+    "-erase geht nur zusammen mit -batch",
+    "-erase works only together with -batch",
+    "-erase ne fonctionne qu'avec -batch",
+    "-erase solo funciona junto con -batch",
+    "-erase funziona solo insieme a -batch",
+};
+
+MessageText terase_nofile = {
+    "-erase braucht eine Datei als Standardausgabe (> Datei)",
+    "-erase needs standard output redirected to a file (> file)",
+    "-erase exige une sortie standard redirig\351e vers un fichier (> fichier)",
+    "-erase requiere la salida est\341ndar redirigida a un archivo (> archivo)",
+    "-erase richiede l'output standard rediretto su un file (> file)",
+};
+
 const CatalogueRow catalogue_rows[] = {
     {"tlanguages", &tlanguages},
     {"t_main_title", &t_main_title},
@@ -902,6 +935,10 @@ const CatalogueRow catalogue_rows[] = {
     {"tover_s1", &tover_s1},
     {"tover_s2", &tover_s2},
     {"tpreftoolarge", &tpreftoolarge},
+    {"tusage7", &tusage7},
+    {"tusage8", &tusage8},
+    {"terase_nobatch", &terase_nobatch},
+    {"terase_nofile", &terase_nofile},
 };
 // clang-format on
 

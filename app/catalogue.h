@@ -58,3 +58,5 @@ extern MessageText tclear_title, tclear_s1, tclear_info;
 extern MessageText tcr_title, tcr_s1, tcr_s2, tcr_s3;  // tcr_s1: format with one %s
 extern MessageText toption, tusage1, tusage2, tusage3, tusage4, tusage5, tusage6;
 extern MessageText tover_title, tover_s1, tover_s2;
+// Serial device discovery (-list) and the unattended sync (-batch -erase).
+extern MessageText tusage7, tusage8, terase_nobatch, terase_nofile;

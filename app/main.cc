@@ -5,18 +5,28 @@
 // display needed; the export goes to standard output) or builds the main
 // window and runs the GTK main loop. It decides the exit status and when the
 // preferences are written back.
+//
+// -list prints the serial devices found and ends. -erase (batch only, standard
+// output a regular file) erases the pen once its text is safely in that file.
+// A batch download shows a live counts line when standard error is a terminal.
 #include <getopt.h>
 #include <gtk/gtk.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "app/catalogue.h"
 #include "app/prefs.h"
 #include "app/state.h"
+#include "pen/devices.h"
 #include "pen/download.h"
 #include "pen/protocol.h"
 #include "pen/serial.h"
@@ -25,10 +35,19 @@
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
+#include "ui/progress.h"
 
 namespace {
 
-enum { OPT_HELP = 0, OPT_BATCH = 1, OPT_DEVICE = 2, OPT_SPEED = 3, OPT_FORMAT = 4 };
+enum {
+    OPT_HELP = 0,
+    OPT_BATCH = 1,
+    OPT_DEVICE = 2,
+    OPT_SPEED = 3,
+    OPT_FORMAT = 4,
+    OPT_LIST = 5,
+    OPT_ERASE = 6,
+};
 
 // Only long options: with getopt_long_only they may be written with one dash
 // or two and shortened to any unambiguous prefix.
@@ -42,6 +61,8 @@ const struct option options[] = {
     {"speed", required_argument, nullptr, OPT_SPEED},
     {"f", required_argument, nullptr, OPT_FORMAT},
     {"format", required_argument, nullptr, OPT_FORMAT},
+    {"list", no_argument, nullptr, OPT_LIST},
+    {"erase", no_argument, nullptr, OPT_ERASE},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -53,6 +74,38 @@ void print_usage(FILE* out) {
     std::fprintf(out, "  -d, -device <device>: %s\n", tusage4[l]);
     std::fprintf(out, "  -s, -speed <speed>:   %s\n", tusage5[l]);
     std::fprintf(out, "  -f, -format <format>: %s\n", tusage6[l]);
+    std::fprintf(out, "  -list:                %s\n", tusage7[l]);
+    std::fprintf(out, "  -erase:               %s\n", tusage8[l]);
+}
+
+// -erase: set by the command line, acted on after a batch export.
+int erase_after_export = 0;
+
+// -list: one line per device found, in the order of the PC configuration
+// dialog. An empty list is no failure; a failed write is.
+[[noreturn]] void list_devices() {
+    std::vector<SerialDevice> found;
+    device_source.find(&found);
+    for (const SerialDevice& d : found)
+        std::fprintf(stdout, "%s\t%s\n", d.path.c_str(), d.description.c_str());
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    std::exit(written ? 0 : 1);
+}
+
+// The pen forgets its text on -erase, so the text must be able to land
+// somewhere it stays: a regular file, which fsync() can put on disk. A pipe or
+// a terminal could lose it after the pen is empty.
+void check_erase_option() {
+    if (!erase_after_export) return;
+    const MessageText* problem = nullptr;
+    struct stat st;
+    if (!root.batch)
+        problem = &terase_nobatch;
+    else if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = &terase_nofile;
+    if (!problem) return;
+    std::fprintf(stderr, "%s\n", (*problem)[root.language]);
+    std::exit(1);
 }
 
 void set_speed_option(const char* arg) {
@@ -97,6 +150,11 @@ void parse_command_line(int argc, char** argv) {
                 break;
             case OPT_FORMAT:
                 set_format_option(optarg);
+                break;
+            case OPT_LIST:
+                list_devices();
+            case OPT_ERASE:
+                erase_after_export = 1;
                 break;
             default: {
                 // The rejected word stands just before the parser's next index.
@@ -150,17 +208,82 @@ void end_by_signal(int sig) {
     std::_Exit(128 + sig);  // only reached where the signal is blocked
 }
 
+// Batch progress on a terminal: the counts line, redrawn from the download's
+// block hook at most every PROGRESS_MS, cleared when the download ends. Off
+// when standard error is not a terminal, so scripts see nothing new.
+constexpr auto PROGRESS_MS = std::chrono::milliseconds(200);
+bool progress_on = false;
+size_t progress_width = 0;
+std::chrono::steady_clock::time_point progress_drawn;
+
+void draw_batch_progress() {
+    char line[COUNTS_SIZE];
+    counts_line(line, sizeof line, root.text_length, root.scan_count);
+    // A terminal that takes no more output ends the display, not the download.
+    if (std::fprintf(stderr, "\r%s", line) < 0) progress_on = false;
+    progress_width = std::max(progress_width, std::strlen(line));
+    progress_drawn = std::chrono::steady_clock::now();
+}
+
+void batch_progress_tick() {
+    if (progress_on && std::chrono::steady_clock::now() - progress_drawn >= PROGRESS_MS)
+        draw_batch_progress();
+}
+
+void start_batch_progress() {
+    if (!isatty(STDERR_FILENO)) return;
+    progress_on = true;
+    draw_batch_progress();
+    download_block_hook = batch_progress_tick;
+}
+
+void end_batch_progress() {
+    download_block_hook = nullptr;
+    if (!progress_on) return;
+    progress_on = false;
+    // Blanks over the line rather than an erase sequence: any terminal.
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(progress_width), "");
+}
+
+// -erase after a complete export: the text is on disk before the pen forgets
+// it. An empty pen is left alone. 1 done or nothing to do, 0 failed (an erase
+// failure is reported as every pen result is).
+int erase_after_batch_export() {
+    if (root.text_length == 0) return 1;
+    if (fsync(STDOUT_FILENO) != 0) return 0;
+    const int r = clear_flash();
+    if (r == PEN_OK) return 1;
+    show_response_and_wait(r);
+    return 0;
+}
+
+// First start: with exactly one USB serial adapter present, it is the
+// default device rather than a built-in port the pen is seldom on.
+void first_start_device() {
+    std::vector<SerialDevice> found;
+    device_source.find(&found);
+    const int only = only_usb_adapter(found);
+    if (only >= 0) copy_bounded(root.device, found[only].path.c_str(), DEVICE_MAX);
+}
+
 }  // namespace
 
 int transfer_batch() {
     catch_batch_signals();
+    start_batch_progress();
     int r = read_text();
+    end_batch_progress();
     // Nothing is written and nothing saved for a run asked to end.
     if (batch_signal != 0) end_by_signal(batch_signal);
     if (r == PEN_OK) {
         if (!ExportText(nullptr, stdout)) return 0;
         // A failure that shows only at the flush is still a failure.
-        return std::fflush(stdout) == 0 && !std::ferror(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 0;
+        const int ok = erase_after_export ? erase_after_batch_export() : 1;
+        // A signal during the erase, which is not cut short: it ends the run
+        // once the pen has answered; the text is in the file already.
+        if (batch_signal != 0) end_by_signal(batch_signal);
+        return ok;
     }
     show_response_and_wait(r);
     return 0;
@@ -171,7 +294,9 @@ int main(int argc, char** argv) {
     setup_data();
     SetDefaultPreferences();
     int have_preferences = ReadPreferences();
+    if (!have_preferences) first_start_device();
     parse_command_line(argc, argv);
+    check_erase_option();
 
     if (root.batch) {
         if (!transfer_batch()) return 1;

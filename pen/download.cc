@@ -9,6 +9,7 @@ std::atomic<int> kxinterface_break{0};
 std::atomic<int> kxinterface_quit{0};
 std::atomic<int> kxinterface_lines{0};
 std::atomic<int> kxinterface_active{0};
+void (*download_block_hook)() = nullptr;
 
 namespace {
 
@@ -114,6 +115,8 @@ int download_text() {
             bad = 0;
             kxinterface_lines++;
             if (!write_paced(&ack, 1)) return closing_sequence();
+            // After the acknowledgement, so the pen is not kept waiting.
+            if (download_block_hook) download_block_hook();
             continue;
         }
 

@@ -19,6 +19,7 @@
 //   download_text   PEN_OK, PEN_BREAK, PEN_ERR_TRANSFER or PEN_ERR_MEMORY
 //   receive_block   PEN_BLOCK with the pair count, PEN_REPLY_DONE, or 0
 //   stop_requested  nonzero when either stop flag is set
+//   download_block_hook  called after every stored block, when set
 #pragma once
 
 #include <atomic>
@@ -35,6 +36,10 @@ extern std::atomic<int> kxinterface_quit;
 extern std::atomic<int> kxinterface_lines;
 // Set to 1 before every block attempt; never cleared by the pen link.
 extern std::atomic<int> kxinterface_active;
+// Called on the download's thread after each block is stored and
+// acknowledged (batch mode draws its progress line from it); null for none.
+// Set only while no download runs.
+extern void (*download_block_hook)();
 
 int read_text();
 int download_text();

@@ -1,12 +1,16 @@
 // PC configuration dialog: interface language, serial device and bit rate.
 #include "ui/pc_config.h"
 
+#include <glib-unix.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "pen/devices.h"
 #include "pen/serial.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
@@ -35,14 +39,69 @@ GtkWidget* language_combo() {
     return combo;
 }
 
-GtkWidget* device_combo() {
-    GtkWidget* combo = gtk_combo_box_text_new_with_entry();
-    for (const char* choice : device_choices)
-        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), choice);
+// Columns of the device list: the path the entry takes, and a description
+// shown beside it.
+enum { DEVICE_COLUMN_PATH = 0, DEVICE_COLUMN_DESCRIPTION = 1 };
+constexpr int DESCRIPTION_GAP = 12;  // pixels on each side of a description
+
+void append_device(GtkListStore* list, const char* path, const char* description) {
+    char* shown = device_display(path);
+    // Descriptions come from udev or USB descriptors: UTF-8 as a rule.
+    char* text =
+        g_utf8_validate(description, -1, nullptr) ? g_strdup(description) : to_utf8(description);
+    GtkTreeIter it;
+    gtk_list_store_append(list, &it);
+    gtk_list_store_set(list, &it, DEVICE_COLUMN_PATH, shown, DEVICE_COLUMN_DESCRIPTION, text, -1);
+    g_free(text);
+    g_free(shown);
+}
+
+// The devices found, then the fixed entries not among them.
+void fill_device_list(GtkListStore* list) {
+    std::vector<SerialDevice> found;
+    device_source.find(&found);
+    gtk_list_store_clear(list);
+    for (const SerialDevice& d : found) append_device(list, d.path.c_str(), d.description.c_str());
+    for (const char* choice : device_choices) {
+        bool listed = false;
+        for (const SerialDevice& d : found) listed = listed || d.path == choice;
+        if (!listed) append_device(list, choice, "");
+    }
+}
+
+GtkWidget* device_combo(GtkListStore** list) {
+    *list = gtk_list_store_new(2, G_TYPE_STRING, G_TYPE_STRING);
+    fill_device_list(*list);
+    GtkWidget* combo = gtk_combo_box_new_with_model_and_entry(GTK_TREE_MODEL(*list));
+    g_object_unref(*list);  // the combo holds it from here on
+    gtk_combo_box_set_entry_text_column(GTK_COMBO_BOX(combo), DEVICE_COLUMN_PATH);
+    GtkCellRenderer* description = gtk_cell_renderer_text_new();
+    g_object_set(description, "xpad", DESCRIPTION_GAP, nullptr);  // apart from the path
+    gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(combo), description, FALSE);
+    gtk_cell_layout_add_attribute(GTK_CELL_LAYOUT(combo), description, "text",
+                                  DEVICE_COLUMN_DESCRIPTION);
     char* shown = device_display(root.device);
     gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), shown);
     g_free(shown);
     return combo;
+}
+
+// A tty came, went or changed: the list is built again. The entry keeps what
+// it shows, typed or chosen: GTK leaves it alone when the active row goes.
+gboolean devices_changed(gint fd, GIOCondition condition, gpointer record) {
+    PcConfigWidgets* w = static_cast<PcConfigWidgets*>(record);
+    if (condition & (G_IO_ERR | G_IO_HUP | G_IO_NVAL)) {
+        w->monitor_watch = 0;
+        return G_SOURCE_REMOVE;  // a broken monitor would wake us forever
+    }
+    if (device_source.monitor_drain(fd)) fill_device_list(w->device_list);
+    return G_SOURCE_CONTINUE;
+}
+
+void watch_devices(PcConfigWidgets* w) {
+    w->monitor_fd = device_source.monitor_open();
+    if (w->monitor_fd < 0) return;
+    w->monitor_watch = g_unix_fd_add(w->monitor_fd, G_IO_IN, devices_changed, w);
 }
 
 GtkWidget* speed_combo() {
@@ -96,6 +155,7 @@ void apply_speed(GtkWidget* combo) {
 void ConfigurePC() {
     const int l = root.language;
     PcConfigWidgets* w = g_new0(PcConfigWidgets, 1);
+    w->monitor_fd = -1;
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     w->dialog = kx_dialog_new(5, &vbox, &buttons);
@@ -106,8 +166,9 @@ void ConfigurePC() {
 
     w->language_combo = language_combo();
     kx_dialog_add_row(vbox, tpcconfiglang[l], w->language_combo);
-    w->device_combo = device_combo();
+    w->device_combo = device_combo(&w->device_list);
     kx_dialog_add_row(vbox, tpcconfigdevice[l], w->device_combo);
+    watch_devices(w);
     w->speed_combo = speed_combo();
     kx_dialog_add_row(vbox, tpcconfigspeed[l], w->speed_combo);
 
@@ -136,6 +197,9 @@ gboolean pc_config_delete(GtkWidget*, GdkEvent*, gpointer record) {
 }
 
 void pc_config_destroy(GtkWidget* widget, gpointer record) {
+    PcConfigWidgets* w = static_cast<PcConfigWidgets*>(record);
+    if (w->monitor_watch) g_source_remove(w->monitor_watch);
+    if (w->monitor_fd >= 0) device_source.monitor_close(w->monitor_fd);
     gtk_grab_remove(widget);
     g_free(record);
 }

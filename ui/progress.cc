@@ -28,7 +28,6 @@ int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr, voi
 namespace {
 
 constexpr guint TICK_MS = 200;
-constexpr int COUNTS_SIZE = 100;
 // The activity counter runs 0, 1, ..., ACTIVITY_UPPER, 0, ...; one pulse
 // moves the block by a fifth of the bar, as ten of fifty steps did.
 constexpr int ACTIVITY_UPPER = 50;
@@ -140,6 +139,10 @@ void erase_dialog_destroyed(GtkWidget* dialog, gpointer data) {
 
 int progress_running() {
     return workers_running;
+void counts_line(char* buffer, size_t size, int chars, int scans) {
+    if (!buffer || size == 0) return;
+    const int l = root.language;
+    std::snprintf(buffer, size, "%d %s / %d %s", chars, tBytes[l], scans, tScans[l]);
 }
 
 int activity_position(GtkWidget* bar) {

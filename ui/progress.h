@@ -13,6 +13,7 @@
 //   TransferKX_PC           menu action "Read Text"
 //   ClearFlash              menu action "Erase KESTRIX memory"
 //   format_transfer_counts  "N Characters / M Scans" of this download
+//   counts_line             "N Characters / M Scans" for any two counts
 //   activity_position       the activity bar's step, 0..50, one per tick
 //   progress_running        1 while a worker runs (from its start to its join)
 #pragma once
@@ -49,6 +50,10 @@ void ClearFlash();
 void* read_text_thread(void* record);
 void* clear_flash_thread(void* record);
 void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
+// The counts line in the interface language, cut to fit `size` (COUNTS_SIZE
+// holds every language's line).
+constexpr size_t COUNTS_SIZE = 100;
+void counts_line(char* buffer, size_t size, int chars, int scans);
 gboolean transfer_poll(gpointer record);
 gboolean erase_poll(gpointer record);
 // The step of an activity bar made here: it advances by one per tick while

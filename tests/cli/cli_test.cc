@@ -6,6 +6,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "pen/devices.h"
 #include "support/process.h"
 
 namespace {
@@ -15,7 +16,9 @@ std::string usage(int l) {
            "  -batch:               " + tusage3[l] + "\n" +
            "  -d, -device <device>: " + tusage4[l] + "\n" +
            "  -s, -speed <speed>:   " + tusage5[l] + "\n" +
-           "  -f, -format <format>: " + tusage6[l] + "\n";
+           "  -f, -format <format>: " + tusage6[l] + "\n" +
+           "  -list:                " + tusage7[l] + "\n" +
+           "  -erase:               " + tusage8[l] + "\n";
 }
 
 const char kEnglishUsage[] =
@@ -24,7 +27,9 @@ const char kEnglishUsage[] =
     "  -batch:               Batch mode: do not open window\n"
     "  -d, -device <device>: Interface name.\n"
     "  -s, -speed <speed>:   Speed (e.g. 38400)\n"
-    "  -f, -format <format>: Output format\n";
+    "  -f, -format <format>: Output format\n"
+    "  -list:                List the serial interfaces found\n"
+    "  -erase:               With -batch: erase the KESTRIX memory after the export\n";
 
 // What every run without a preferences file writes first.
 std::string missing(const TempDir& home) {
@@ -44,6 +49,24 @@ TEST(CommandLine, HelpPrintsEnglishUsageAndSavesNothing) {
         EXPECT_EQ(r.status, 0) << word;
         EXPECT_EQ(r.out, kEnglishUsage) << word;
         EXPECT_EQ(usage(LANG_EN), kEnglishUsage);
+        expect_no_preferences(home);
+    }
+}
+
+TEST(CommandLine, ListPrintsTheDevicesFoundAndSavesNothing) {
+    std::vector<SerialDevice> found;
+    find_serial_devices(&found);
+    std::string expected;
+    for (const SerialDevice& d : found) expected += d.path + "\t" + d.description + "\n";
+    // An option after it is never reached, as after -h.
+    const std::vector<std::vector<std::string>> runs = {
+        {"-list", "-x"}, {"--list"}, {"-l"}, {"-li", "-erase"}};
+    for (const auto& args : runs) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_EQ(r.out, expected) << args[0];
+        EXPECT_EQ(r.err, missing(home)) << args[0];
         expect_no_preferences(home);
     }
 }

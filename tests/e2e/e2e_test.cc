@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "pen/devices.h"
 #include "support/process.h"
 
 namespace {
@@ -184,8 +186,13 @@ TEST(EndToEnd, FirstStartOpensThePcConfigurationOverTheMainWindow) {
     press(main, "ctrl+q");
     EXPECT_EQ(wait_program(p.pid, 10000), 0) << p.diagnostics();
     p.pid = -1;
-    EXPECT_EQ(read_file(p.home.file(".kxrc")),
-              "Language: English\nSpeed: 38400\nDevice: /dev/ttyS1\nSave as: ascii\nFilename: \n");
+    // The default device, unless exactly one USB adapter is plugged in.
+    std::vector<SerialDevice> found;
+    find_serial_devices(&found);
+    const int only = only_usb_adapter(found);
+    const std::string device = only >= 0 ? found[only].path : "/dev/ttyS1";
+    EXPECT_EQ(read_file(p.home.file(".kxrc")), "Language: English\nSpeed: 38400\nDevice: " +
+                                                   device + "\nSave as: ascii\nFilename: \n");
 }
 
 TEST(EndToEnd, SignalDuringADownloadCancelsItAndQuits) {

@@ -1,7 +1,10 @@
 // The PC configuration dialog: its defaults, the language change that
-// rebuilds the menu bar, the device field and the rate list, and the three
-// ways of closing it.
+// rebuilds the menu bar, the device field and the rate list, the devices found
+// and followed while it is open, and the three ways of closing it.
 #include "ui/pc_config.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include "app/catalogue.h"
 #include "app/prefs.h"
 #include "app/state.h"
+#include "pen/devices.h"
 #include "pen/serial.h"
 #include "support/gui.h"
 #include "support/process.h"
@@ -26,10 +30,11 @@ struct Shown {
     GtkWidget* speed = nullptr;
 };
 
-std::vector<std::string> entries(GtkWidget* combo) {
+// The texts of a column of the list, by default the one the entry takes.
+std::vector<std::string> entries(GtkWidget* combo, int column = -1) {
     std::vector<std::string> out;
     GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
-    const int column = gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo));
+    if (column < 0) column = gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo));
     GtkTreeIter it;
     for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok;
          ok = gtk_tree_model_iter_next(model, &it)) {
@@ -67,6 +72,12 @@ std::string menu_title(const char* path_latin1) {
     return utf8(out.c_str());
 }
 
+// The devices the dialog finds, and a pipe in place of the tty monitor: a
+// byte written to it is an event.
+std::vector<SerialDevice> fixture_devices;
+int fixture_monitor[2] = {-1, -1};
+int closed_monitor = -1;
+
 class PcConfigTest : public Fixture {
    protected:
     void SetUp() override {
@@ -74,6 +85,24 @@ class PcConfigTest : public Fixture {
         // The start-up defaults, /dev/ttyS1 included: this dialog only shows
         // and stores the device, it never opens it.
         SetDefaultPreferences();
+        ASSERT_EQ(pipe2(fixture_monitor, O_NONBLOCK), 0);
+        fixture_devices.clear();
+        closed_monitor = -1;
+        saved_source_ = device_source;
+        device_source = {[](std::vector<SerialDevice>* out) {
+                             return static_cast<int>((*out = fixture_devices).size());
+                         },
+                         [] { return fixture_monitor[0]; },
+                         [](int fd) {
+                             char events[16];
+                             return static_cast<int>(read(fd, events, sizeof events) > 0);
+                         },
+                         [](int fd) { closed_monitor = fd; }};
+    }
+    void TearDown() override {
+        Fixture::TearDown();
+        device_source = saved_source_;
+        for (int& fd : fixture_monitor) close(fd);
     }
     Shown open() {
         Shown s;
@@ -81,13 +110,16 @@ class PcConfigTest : public Fixture {
         const std::vector<GtkWidget*> found = windows_titled(text_of(tpcconfig));
         if (found.size() != 1) return s;
         s.dialog = found[0];
-        std::vector<GtkWidget*> combos = find_widgets(s.dialog, GTK_TYPE_COMBO_BOX_TEXT);
+        std::vector<GtkWidget*> combos = find_widgets(s.dialog, GTK_TYPE_COMBO_BOX);
         if (combos.size() != 3) return s;
         s.language = combos[0];
         s.device = combos[1];
         s.speed = combos[2];
         return s;
     }
+
+   private:
+    DeviceSource saved_source_ = {};
 };
 
 TEST_F(PcConfigTest, OpensWithDefaults) {
@@ -240,6 +272,32 @@ TEST_F(PcConfigTest, CancelAppliesNothing) {
     EXPECT_STREQ(root.device, "/dev/ttyS1");
     EXPECT_EQ(root.speed, 38400);
     EXPECT_EQ(root.menu_bar, old_bar);
+}
+
+TEST_F(PcConfigTest, FoundDevicesComeFirstAndFollowPluggingWithoutTouchingTheEntry) {
+    const std::string adapter = "/dev/serial/by-id/usb-Prolific-if00-port0";
+    fixture_devices = {{adapter, "Prolific PL2303", true}, {"/dev/ttyS1", "16550A UART", false}};
+    Shown s = open();
+    ASSERT_NE(s.device, nullptr);
+    EXPECT_EQ(entries(s.device), (std::vector<std::string>{adapter, "/dev/ttyS1", "/dev/ttyS0",
+                                                           "/dev/ttyS2", "/dev/ttyS3"}));
+    EXPECT_EQ(entries(s.device, 1)[0], "Prolific PL2303");
+
+    // An adapter plugged while the user types; then the chosen one unplugged.
+    gtk_entry_set_text(device_entry(s.device), "/dev/my");
+    fixture_devices.insert(fixture_devices.begin() + 1, {"/dev/ttyUSB1", "FTDI", true});
+    ASSERT_EQ(write(fixture_monitor[1], "+", 1), 1);
+    EXPECT_TRUE(run_until([&] { return entries(s.device).size() == 6; }, 5000));
+    EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/my");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 0);
+    fixture_devices.erase(fixture_devices.begin());
+    ASSERT_EQ(write(fixture_monitor[1], "-", 1), 1);
+    EXPECT_TRUE(run_until([&] { return entries(s.device)[0] == "/dev/ttyUSB1"; }, 5000));
+    EXPECT_EQ(gtk_entry_get_text(device_entry(s.device)), adapter);
+
+    click_button(s.dialog, text_of(tOK));
+    EXPECT_STREQ(root.device, adapter.c_str());
+    EXPECT_EQ(closed_monitor, fixture_monitor[0]);
 }
 
 TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
