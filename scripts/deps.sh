@@ -24,4 +24,5 @@ kx_need_packages() {
 # What building the program needs.
 KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev)
 # What the tests need on top.
-KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core)
+KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
+    clang-format)

@@ -93,8 +93,8 @@ TEST(Batch, RtfExportWithSizesAndCommandLineSettingsKept) {
     Pen pen("Hello\n{3}W{0}orld\n");
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
-    RunResult r = run_kestrix(home.path(),
-                              {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
+    RunResult r =
+        run_kestrix(home.path(), {"-batch", "-f", "rtf", "-s", "115200", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, std::string(kRtfHeader) + "\\fs20 Hello" + "\n\\par\\pard\\plain\\s1\\f0 " +
                          "\\fs28 W\\fs16 orld" + "\n\\par\\pard\\plain\\s1\\f0 " +
@@ -125,9 +125,9 @@ TEST(Batch, EmptyPenExportsEmptyStore) {
 
 TEST(Batch, TransmissionErrorReportedAndNothingSaved) {
     // Every block attempt has a bad checksum: the download gives up.
-    Pen pen("Hello\n", {"--fault-always", "--fault", "block:1:checksum", "--fault",
-                        "block:2:checksum", "--fault", "block:3:checksum", "--fault",
-                        "block:4:checksum"});
+    Pen pen("Hello\n",
+            {"--fault-always", "--fault", "block:1:checksum", "--fault", "block:2:checksum",
+             "--fault", "block:3:checksum", "--fault", "block:4:checksum"});
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_kestrix(home.path(), {"-batch", "-d", pen.sim->tty()});
@@ -144,8 +144,8 @@ TEST(Batch, FailingStandardOutputIsAFailure) {
     ASSERT_TRUE(pen.sim->ok());
     TempDir home;
     RunResult r = run_program(
-        {"/bin/sh", "-c", std::string("exec '") + KESTRIX_BIN + "' -batch -d '" +
-                              pen.sim->tty() + "' >/dev/full"},
+        {"/bin/sh", "-c",
+         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' >/dev/full"},
         {"HOME=" + home.path(), "LC_ALL=C"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(file_exists(home.file(".kxrc")));

@@ -12,8 +12,9 @@ namespace {
 
 std::string usage(int l) {
     return std::string(tusage1[l]) + "\n" + "  -h, -help:            " + tusage2[l] + "\n" +
-           "  -batch:               " + tusage3[l] + "\n" + "  -d, -device <device>: " +
-           tusage4[l] + "\n" + "  -s, -speed <speed>:   " + tusage5[l] + "\n" +
+           "  -batch:               " + tusage3[l] + "\n" +
+           "  -d, -device <device>: " + tusage4[l] + "\n" +
+           "  -s, -speed <speed>:   " + tusage5[l] + "\n" +
            "  -f, -format <format>: " + tusage6[l] + "\n";
 }
 
@@ -27,11 +28,14 @@ const char kEnglishUsage[] =
 
 // What every run without a preferences file writes first.
 std::string missing(const TempDir& home) {
-    return "Settings can not be loaded: " + home.file(".kxrc") + "\nStarting with default values.\n";
+    return "Settings can not be loaded: " + home.file(".kxrc") +
+           "\nStarting with default values.\n";
 }
 
 // The preferences file is created only by runs that save it.
-void expect_no_preferences(const TempDir& home) { EXPECT_FALSE(file_exists(home.file(".kxrc"))); }
+void expect_no_preferences(const TempDir& home) {
+    EXPECT_FALSE(file_exists(home.file(".kxrc")));
+}
 
 TEST(CommandLine, HelpPrintsEnglishUsageAndSavesNothing) {
     for (const char* word : {"-h", "-help", "--help", "--h", "-he"}) {
@@ -102,9 +106,9 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
     // Options are handled in order, so a valid option before -h leaves -h to
     // end the run with status 0.
     const std::vector<std::vector<std::string>> ok = {
-        {"-s", "38400", "-h"},   {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
-        {"-sp", "300", "-h"},    {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
-        {"-f", "Latex2e", "-h"}, {"-fo=asciitext", "-h"},  {"-d", "/dev/ttyS0", "-h"},
+        {"-s", "38400", "-h"},    {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
+        {"-sp", "300", "-h"},     {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
+        {"-f", "Latex2e", "-h"},  {"-fo=asciitext", "-h"},  {"-d", "/dev/ttyS0", "-h"},
         {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
     };
     for (const auto& args : ok) {
