@@ -62,7 +62,7 @@ struct AppState {
     std::atomic<int> text_length;
     std::atomic<int> scan_count;
     int unsaved;
-    char* text;                // ISO-8859-1, zero-terminated, text_capacity bytes
+    char* text;                 // ISO-8859-1, zero-terminated, text_capacity bytes
     unsigned char* attributes;  // one per character, text_capacity bytes
 
     int batch;

@@ -21,7 +21,9 @@
 // The pen link pauses for the pen's sake (1 ms per byte, 120 ms per speed
 // change); a fuzzer has no pen to wait for. This definition takes the place of
 // the C library's for the whole program.
-extern "C" int usleep(useconds_t) { return 0; }
+extern "C" int usleep(useconds_t) {
+    return 0;
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     clear_root();

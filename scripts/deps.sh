@@ -24,6 +24,7 @@ kx_need_packages() {
 # What building the program needs.
 KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev)
 # What the tests need on top.
-KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core x11-utils)
+KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
+    x11-utils clang-format)
 # What building and checking the Debian package needs on top of the build.
 KX_PACKAGE_PACKAGES=(dpkg-dev debhelper lintian appstream desktop-file-utils man-db)

@@ -1,21 +1,31 @@
-// Export formats: the text store written out as ISO-8859-1 text, RTF or LaTeX.
+// Export formats: a text written out as ISO-8859-1 text, RTF or LaTeX.
 //
-// Principles of operation: `ExportText` remembers a path in `save_name` and
-// calls the exporter of `root.save_format`. Each exporter writes either to the
-// named file (opened "w", closed at the end) or to a stream the caller passed
-// (left open), checks the count of every write, and on success clears
-// `root.unsaved`. RTF and LaTeX turn the size class of each character (bits 0-1
-// of its attribute) into font-size commands and escape their special
-// characters. A failed write, flush or close is a failure; nothing is printed.
+// Principles of operation: `write_export` is the exporter. It takes the
+// characters, their attribute bytes, their count and the format, and writes
+// either to the named file (opened "w", closed at the end) or to a stream the
+// caller passed (flushed, left open); it reads no program state. RTF and LaTeX
+// turn the size class of each character (bits 0-1 of its attribute) into
+// font-size commands and escape their special characters. A failed write,
+// flush or close is a failure; nothing is printed.
 //
+// `ExportText`, which the rest of the program calls, exports the text store of
+// `root`: it remembers a path in `save_name`, exports in `root.save_format`
+// and on success clears `root.unsaved`.
+//
+//   write_export            1 written, 0 failed or unknown format
 //   ExportText              1 exported, 0 failed; path copied into save_name first
-//   export_ascii/rtf/latex  1 exported, 0 failed
+//   export_ascii/rtf/latex  as ExportText in that format, save_name untouched
 //   get_format_string_opt   "ascii", "rtf", "latex" or null
 //   get_format_string_lang  the format's catalogue name in root.language, or null
 //   get_format_string       the name the save dialog shows (= _lang)
 #pragma once
 
 #include <cstdio>
+
+// `length` characters of `text`, each with its byte of `attributes`, in
+// `format` (FORMAT_*). `stream`, when given, is used rather than `path`.
+int write_export(const char* path, FILE* stream, int format, const char* text,
+                 const unsigned char* attributes, int length);
 
 int ExportText(const char* path, FILE* stream);
 int export_ascii(const char* path, FILE* stream);

@@ -38,12 +38,6 @@ const char* const ACTIVITY_KEY = "kx-activity-position";
 // Workers started and not yet joined (0 or 1: the grab allows one at a time).
 int workers_running = 0;
 
-void counts_line(char* buffer, size_t size, int added_chars, int added_scans) {
-    if (!buffer || size == 0) return;
-    const int l = root.language;
-    std::snprintf(buffer, size, "%d %s / %d %s", added_chars, tBytes[l], added_scans, tScans[l]);
-}
-
 void set_label_latin1(GtkWidget* label, const char* latin1) {
     char* utf8 = to_utf8(latin1);
     gtk_label_set_text(GTK_LABEL(label), utf8);
@@ -139,6 +133,8 @@ void erase_dialog_destroyed(GtkWidget* dialog, gpointer data) {
 
 int progress_running() {
     return workers_running;
+}
+
 void counts_line(char* buffer, size_t size, int chars, int scans) {
     if (!buffer || size == 0) return;
     const int l = root.language;

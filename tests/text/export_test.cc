@@ -301,6 +301,17 @@ TEST_F(ExportEntry, UnknownFormatWritesNothing) {
     EXPECT_EQ(export_latex(nullptr, nullptr), 0);
 }
 
+TEST_F(ExportEntry, ExporterTakesItsTextAndLeavesTheStateAlone) {
+    fill_store("store");
+    const unsigned char attributes[] = {2, 2, 2};
+    const std::string path = dir.file("given.rtf");
+    EXPECT_EQ(write_export(path.c_str(), nullptr, FORMAT_RTF, "a{b", attributes, 2), 1);
+    EXPECT_EQ(read_file(path), rtf("\\fs24 a\\{"));
+    EXPECT_EQ(root.unsaved, 1);
+    EXPECT_STREQ(root.save_name, "");
+    EXPECT_EQ(write_export(path.c_str(), nullptr, FORMAT_COUNT, "a", attributes, 1), 0);
+}
+
 TEST_F(ExportFailure, FullDeviceFailsWhetherAtWriteOrAtClose) {
     // A short text fails only when the file is closed; a long one at a write.
     for (size_t size : {size_t{3}, size_t{400000}}) {

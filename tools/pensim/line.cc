@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/pensim/protocol.h"
+
 SimLine sim_line;
 volatile sig_atomic_t stop_requested = 0;
 
@@ -227,25 +229,22 @@ void close_line() {
 int line_rate() {
     struct termios tio;
     if (sim_line.master < 0 || tcgetattr(sim_line.master, &tio) != 0) return 0;
+    const speed_t speed = cfgetospeed(&tio);
+    for (const PenSpeed& s : pen_speeds)
+        if (s.flag == speed) return s.rate;
+    // Rates the pen does not offer, so that the log shows a wrong rate the
+    // program set as what it is.
     static const struct {
         speed_t flag;
         int rate;
-    } rates[] = {
-        {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
-        {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
-        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
+    } other_rates[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},       {B200, 200},       {B600, 600},       {B1800, 1800},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
     };
-    const speed_t speed = cfgetospeed(&tio);
-    for (const auto& r : rates)
+    for (const auto& r : other_rates)
         if (r.flag == speed) return r.rate;
     return 0;
-}
-
-int rate_of_code(int code) {
-    static const int rates[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    if (code < 0 || code >= static_cast<int>(sizeof rates / sizeof rates[0])) return 0;
-    return rates[code];
 }
 
 int wait_until(double when) {

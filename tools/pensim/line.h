@@ -17,7 +17,6 @@
 //   open_line       1 the pseudo-terminal is ready (its path in `sim_line.tty`)
 //   close_line      closes both ends (the program sees a hang-up)
 //   line_rate       bit/s set on the terminal end, 0 if unknown
-//   rate_of_code    bit/s of the pen's speed code 0..8, 0 for other codes
 //   now_seconds     monotonic time since the start, in seconds
 //   wait_until      1 the time came, 0 a stop was requested first
 //   get_byte        1 a byte arrived, 0 none before the deadline, -1 stop
@@ -60,7 +59,6 @@ void install_stop_signals();
 int open_line(std::string* error);
 void close_line();
 int line_rate();
-int rate_of_code(int code);
 double now_seconds();
 int wait_until(double when);
 int get_byte(unsigned char* byte, double deadline);

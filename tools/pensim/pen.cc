@@ -1,7 +1,7 @@
 #include "tools/pensim/pen.h"
 
-#include "pen/protocol.h"
 #include "tools/pensim/line.h"
+#include "tools/pensim/protocol.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ int reply(SimPen* pen, FaultTarget target, std::vector<unsigned char> bytes) {
 }
 
 int answer_bye(SimPen* pen) {
-    if (!reply(pen, FAULT_BYE, {PEN_REPLY_BYE})) return 0;
+    if (!reply(pen, FAULT_BYE, {REPLY_BYE})) return 0;
     if (pen->session_open) {
         pen->session_open = false;
         pen->sessions_done++;
@@ -115,7 +115,7 @@ int download(SimPen* pen, int code, int command_rate) {
             return SERVE_UNPLUGGED;
         }
         if (index >= pen->blocks.size()) {
-            const unsigned char done = PEN_REPLY_DONE;
+            const unsigned char done = REPLY_DONE;
             send_bytes(&done, 1);
             return stop_requested ? SERVE_STOPPED : GO_ON;
         }
@@ -135,13 +135,13 @@ int download(SimPen* pen, int code, int command_rate) {
                 log_note("no answer to block attempt %d: download ended", attempt);
                 return GO_ON;
             }
-            if (b == PEN_ACK) {
+            if (b == PC_ACK) {
                 index++;
                 good++;
                 break;
             }
-            if (b == PEN_NAK) break;
-            if (b == PEN_CMD_BYE) {
+            if (b == PC_NAK) break;
+            if (b == CMD_BYE) {
                 log_note("goodbye during the download");
                 return answer_bye(pen) ? GO_ON : SERVE_STOPPED;
             }
@@ -153,23 +153,22 @@ int download(SimPen* pen, int code, int command_rate) {
 int handle_command(SimPen* pen, unsigned char command) {
     SimOptions* options = pen->options;
     switch (command) {
-        case PEN_CMD_WAKE:
+        case CMD_WAKE:
             pen->session_open = true;
-            return reply(pen, FAULT_WAKE, {PEN_REPLY_WAKE}) ? GO_ON : SERVE_STOPPED;
-        case PEN_CMD_BYE:
+            return reply(pen, FAULT_WAKE, {REPLY_WAKE}) ? GO_ON : SERVE_STOPPED;
+        case CMD_BYE:
             return answer_bye(pen) ? GO_ON : SERVE_STOPPED;
-        case PEN_CMD_GET_CONFIG: {
+        case CMD_GET_CONFIG: {
             const PenConfig& c = pen->config;
             return reply(pen, FAULT_CONFIG,
-                         {PEN_REPLY_CONFIG, c.mode, c.menu_language, c.text_language,
-                          c.target_language, c.memory_free, c.battery_level, c.firmware_major,
-                          c.firmware_minor})
+                         {REPLY_CONFIG, c.mode, c.menu_language, c.text_language, c.target_language,
+                          c.memory_free, c.battery_level, c.firmware_major, c.firmware_minor})
                        ? GO_ON
                        : SERVE_STOPPED;
         }
-        case PEN_CMD_SET_CONFIG: {
-            unsigned char p[4];
-            int r = get_parameters(p, 4);
+        case CMD_SET_CONFIG: {
+            unsigned char p[SET_CONFIG_PARAMETERS];
+            int r = get_parameters(p, SET_CONFIG_PARAMETERS);
             if (r < 0) return SERVE_STOPPED;
             if (r == 0) {
                 log_note("configuration packet incomplete: ignored");
@@ -179,16 +178,16 @@ int handle_command(SimPen* pen, unsigned char command) {
             pen->config.menu_language = p[1];
             pen->config.text_language = p[2];
             pen->config.target_language = p[3];
-            return reply(pen, FAULT_SETCONFIG, {PEN_REPLY_DONE}) ? GO_ON : SERVE_STOPPED;
+            return reply(pen, FAULT_SETCONFIG, {REPLY_DONE}) ? GO_ON : SERVE_STOPPED;
         }
-        case PEN_CMD_ERASE:
+        case CMD_ERASE:
             if (!wait_until(now_seconds() + options->erase_delay)) return SERVE_STOPPED;
             pen->blocks.clear();
             log_note("text erased");
-            return reply(pen, FAULT_ERASE, {PEN_REPLY_DONE}) ? GO_ON : SERVE_STOPPED;
-        case PEN_CMD_SEND_TEXT: {
-            unsigned char p[2];
-            int r = get_parameters(p, 2);
+            return reply(pen, FAULT_ERASE, {REPLY_DONE}) ? GO_ON : SERVE_STOPPED;
+        case CMD_SEND_TEXT: {
+            unsigned char p[SEND_TEXT_PARAMETERS];
+            int r = get_parameters(p, SEND_TEXT_PARAMETERS);
             if (r < 0) return SERVE_STOPPED;
             if (r == 0) {
                 log_note("download command incomplete: ignored");
@@ -225,12 +224,12 @@ std::vector<unsigned char> frame_block(const PenBlock& pairs, FaultAction action
             out.push_back(WRONG_MARKER);
             return out;
         case ACTION_NOCOUNT:
-            out.push_back(PEN_BLOCK);
+            out.push_back(BLOCK_START);
             return out;
         case ACTION_COUNT200: {
             // A real oversized block: 200 pairs (the scan's pairs over and
             // over) with a checksum that is right for them.
-            out.push_back(PEN_BLOCK);
+            out.push_back(BLOCK_START);
             out.push_back(static_cast<unsigned char>(OVERSIZED_PAIRS));
             for (int i = 0; i < 2 * OVERSIZED_PAIRS; i++) {
                 if (pairs.empty())
@@ -244,7 +243,7 @@ std::vector<unsigned char> frame_block(const PenBlock& pairs, FaultAction action
         default:
             break;
     }
-    out.push_back(PEN_BLOCK);
+    out.push_back(BLOCK_START);
     out.push_back(static_cast<unsigned char>(n));
     out.insert(out.end(), pairs.begin(), pairs.end());
     unsigned char sum = checksum(pairs.data(), pairs.size());
