@@ -1,10 +1,9 @@
 // Export formats: a text with its attributes written as ISO-8859-1 text, RTF
 // or LaTeX.
 //
-// Each format is a row of `formats`: its option name, its catalogue name and
-// its writer. A writer is one loop over the characters that appends to one
-// output buffer; `flush` hands the buffer to fwrite when it is nearly full, so
-// output goes out in large pieces whose counts are checked (one fwrite per
+// Each format is a row of `formats`: its option name and its writer. A writer is one loop over the
+// characters that appends to one output buffer; `flush` hands the buffer to fwrite when it is
+// nearly full, so output goes out in large pieces whose counts are checked (one fwrite per
 // character would be many times slower). After the first short write nothing
 // more is written. A format that turns each byte into bytes of its own (UTF-8
 // text, for one) is a piece table and a loop like write_rtf's without sizes.
@@ -18,7 +17,6 @@
 #include <memory>
 #include <string_view>
 
-#include "app/catalogue.h"
 #include "app/state.h"
 
 namespace {
@@ -283,15 +281,14 @@ char* write_latex(Output& out, char* p, Text text) {
 }
 
 struct Format {
-    const char* option;       // command line and preferences file
-    const MessageText* name;  // save dialog
+    const char* option;  // command line and preferences file
     char* (*write)(Output&, char*, Text);
 };
 
 const Format formats[] = {
-    {"ascii", &tfs_ASCII, write_ascii},
-    {"rtf", &tfs_RTF, write_rtf},
-    {"latex", &tfs_LaTeX, write_latex},
+    {"ascii", write_ascii},
+    {"rtf", write_rtf},
+    {"latex", write_latex},
 };
 static_assert(sizeof formats / sizeof formats[0] == FORMAT_COUNT, "one row per export format");
 
@@ -313,10 +310,6 @@ int export_store(const char* path, FILE* stream, int format) {
     if (!write_export(path, stream, format, root.text, root.attributes, store_length())) return 0;
     root.unsaved = 0;
     return 1;
-}
-
-int interface_language() {
-    return root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
 }
 
 }  // namespace
@@ -363,12 +356,4 @@ int export_latex(const char* path, FILE* stream) {
 
 const char* get_format_string_opt(int format) {
     return known_format(format) ? formats[format].option : nullptr;
-}
-
-const char* get_format_string_lang(int format) {
-    return known_format(format) ? (*formats[format].name)[interface_language()] : nullptr;
-}
-
-const char* get_format_string(int format) {
-    return get_format_string_lang(format);
 }

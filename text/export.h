@@ -16,8 +16,7 @@
 //   ExportText              1 exported, 0 failed; path copied into save_name first
 //   export_ascii/rtf/latex  as ExportText in that format, save_name untouched
 //   get_format_string_opt   "ascii", "rtf", "latex" or null
-//   get_format_string_lang  the format's catalogue name in root.language, or null
-//   get_format_string       the name the save dialog shows (= _lang)
+// The formats' names for people are the save dialog's (ui/save_dialog.h).
 #pragma once
 
 #include <cstdio>
@@ -33,5 +32,3 @@ int export_rtf(const char* path, FILE* stream);
 int export_latex(const char* path, FILE* stream);
 
 const char* get_format_string_opt(int format);
-const char* get_format_string_lang(int format);
-const char* get_format_string(int format);

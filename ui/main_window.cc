@@ -16,7 +16,7 @@
 #include "app/state.h"
 #include "pen/download.h"
 #include "pen/serial.h"
-#include "text/save_dialog.h"
+#include "ui/save_dialog.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
 #include "ui/pc_config.h"

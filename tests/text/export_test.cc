@@ -362,24 +362,11 @@ TEST_F(ExportStream, StreamStaysOpenAndUsable) {
     EXPECT_EQ(got, "ab\nc" + rtf("\\fs20 ab" + kRtfPar + "\\fs20 c") + "|end");
 }
 
-TEST(ExportNames, ShortAndLocalisedNames) {
+TEST(ExportNames, ShortNames) {
     EXPECT_STREQ(get_format_string_opt(FORMAT_ASCII), "ascii");
     EXPECT_STREQ(get_format_string_opt(FORMAT_RTF), "rtf");
     EXPECT_STREQ(get_format_string_opt(FORMAT_LATEX), "latex");
-    const int saved = root.language;
-    for (int l = 0; l < LANG_COUNT; l++) {
-        root.language = l;
-        EXPECT_STREQ(get_format_string_lang(FORMAT_ASCII), tfs_ASCII[l]);
-        EXPECT_STREQ(get_format_string_lang(FORMAT_RTF), tfs_RTF[l]);
-        EXPECT_STREQ(get_format_string_lang(FORMAT_LATEX), tfs_LaTeX[l]);
-        EXPECT_STREQ(get_format_string(FORMAT_RTF), tfs_RTF[l]);
-    }
-    root.language = saved;
-    for (int bad : {-1, int{FORMAT_COUNT}, 1000}) {
-        EXPECT_EQ(get_format_string_opt(bad), nullptr);
-        EXPECT_EQ(get_format_string_lang(bad), nullptr);
-        EXPECT_EQ(get_format_string(bad), nullptr);
-    }
+    for (int bad : {-1, int{FORMAT_COUNT}, 1000}) EXPECT_EQ(get_format_string_opt(bad), nullptr);
 }
 
 TEST_F(ExportLatex, EveryPrintableCharacterCompiles) {

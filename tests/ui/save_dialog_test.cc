@@ -1,6 +1,6 @@
 // The save dialog, driven in-process: presets, directories, the overwrite
 // question, failed exports and the format row.
-#include "text/save_dialog.h"
+#include "ui/save_dialog.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 // nor would a failed path be remembered. With its own response the dialog
 // enters directories, asks before overwriting and reports a failed export
 // itself, in the interface language.
-#include "text/save_dialog.h"
+#include "ui/save_dialog.h"
 
 #include <sys/stat.h>
 
@@ -158,6 +158,21 @@ void save_dialog_response(GtkDialog* dialog, gint response, gpointer record) {
 }
 
 }  // namespace
+
+// The formats' names for people, in the order of FORMAT_*.
+const MessageText* const format_names[] = {&tfs_ASCII, &tfs_RTF, &tfs_LaTeX};
+static_assert(sizeof format_names / sizeof format_names[0] == FORMAT_COUNT,
+              "one name per export format");
+
+const char* get_format_string_lang(int format) {
+    if (format < 0 || format >= FORMAT_COUNT) return nullptr;
+    const int l = root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
+    return (*format_names[format])[l];
+}
+
+const char* get_format_string(int format) {
+    return get_format_string_lang(format);
+}
 
 GtkWidget* get_translated_file_selection() {
     const int l = root.language;

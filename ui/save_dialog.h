@@ -9,6 +9,8 @@
 // successful export closes the dialog, after a failure the three error lines
 // are shown and the dialog stays for another try.
 //
+//   get_format_string_lang  the format's catalogue name in root.language, or null
+//   get_format_string       the name the format list shows (= _lang)
 //   get_translated_file_selection  new chooser with the catalogue's texts
 //   Save                           menu action "Save+Export"
 //   save_dialog_ok                 OK pressed
@@ -22,6 +24,8 @@ struct SaveWidgets {
     GtkWidget* format_combo;
 };
 
+const char* get_format_string_lang(int format);
+const char* get_format_string(int format);
 GtkWidget* get_translated_file_selection();
 void Save();
 void save_dialog_ok(GtkWidget* button, gpointer record);
