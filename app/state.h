@@ -58,8 +58,16 @@ struct AppState {
 
     // Text store (text/store.h). Written by the download worker; the progress
     // tick reads text_length and scan_count while it runs: atomic.
+    //
+    // Written by the download (the worker in window mode) only while the
+    // progress dialog's grab keeps the main thread from touching the store;
+    // the main thread reads text, attributes, capacity and unsaved only after
+    // the tick has joined the worker.
     int text_capacity;
+    // Raised by the worker after the characters and terminator are in place
+    // (release); read by the 200 ms tick while the worker runs (acquire).
     std::atomic<int> text_length;
+    // Written by the worker, read by the tick while it runs.
     std::atomic<int> scan_count;
     int unsaved;
     char* text;                 // ISO-8859-1, zero-terminated, text_capacity bytes

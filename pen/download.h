@@ -27,12 +27,13 @@
 constexpr int BLOCK_BUFFER_SIZE = 256;
 constexpr int BLOCK_MAX_PAIRS = 127;
 
-// Set by the main thread to stop the running download; cleared by read_text.
+// Set by the main thread (Cancel, close) to stop the running download; cleared
+// by read_text on the worker before it opens the line; read by the worker.
 extern std::atomic<int> kxinterface_break;
 // Set (from a signal handler or the main thread) when the program is to end;
 // never cleared: the running download and every later one stop at once.
 extern std::atomic<int> kxinterface_quit;
-// Blocks stored by the running download.
+// Blocks stored by the running download: written by it, read by anyone.
 extern std::atomic<int> kxinterface_lines;
 // Set to 1 before every block attempt; never cleared by the pen link.
 extern std::atomic<int> kxinterface_active;

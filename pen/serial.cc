@@ -23,6 +23,12 @@ const SpeedEntry speed_table[] = {
     {115200, B115200, 8}, {-1, -1, -1},
 };
 
+// The line globals belong to whichever thread runs the pen operation (the
+// worker, or the main thread for the configuration exchanges and in batch
+// mode): one operation at a time, since every progress and configuration
+// dialog holds the modal grab. A signal handler reads port_fd and
+// saved_termios (restore_line_now); they are set before the flags that let it
+// use them.
 int port_fd = -1;
 struct termios saved_termios;
 

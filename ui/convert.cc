@@ -4,6 +4,8 @@
 
 #include <glib.h>
 
+#include <cstdio>
+
 char* to_utf8(const char* latin1) {
     if (!latin1) return nullptr;
     char* out = g_convert(latin1, -1, "UTF-8", "ISO-8859-1", nullptr, nullptr, nullptr);
@@ -21,4 +23,36 @@ char* from_utf8(const char* utf8) {
         g_convert_with_fallback(valid, -1, "ISO-8859-1", "UTF-8", "?", nullptr, nullptr, nullptr);
     g_free(valid);
     return out ? out : g_strdup("");
+}
+
+GtkWidget* label_new_latin1(const char* latin1) {
+    char* utf8 = to_utf8(latin1 ? latin1 : "");
+    GtkWidget* label = gtk_label_new(utf8);
+    g_free(utf8);
+    return label;
+}
+
+void label_set_latin1(GtkWidget* label, const char* latin1) {
+    char* utf8 = to_utf8(latin1 ? latin1 : "");
+    gtk_label_set_text(GTK_LABEL(label), utf8);
+    g_free(utf8);
+}
+
+void combo_append_latin1(GtkWidget* combo, const char* latin1) {
+    char* utf8 = to_utf8(latin1 ? latin1 : "");
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), utf8);
+    g_free(utf8);
+}
+
+void window_set_title_latin1(GtkWidget* window, const char* latin1) {
+    char* utf8 = to_utf8(latin1 ? latin1 : "");
+    gtk_window_set_title(GTK_WINDOW(window), utf8);
+    g_free(utf8);
+}
+
+void format_row(char* buffer, size_t size, const char* format, const char* arg) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buffer, size, format, arg);
+#pragma GCC diagnostic pop
 }

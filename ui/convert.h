@@ -4,10 +4,28 @@
 // from the file chooser use g_filename_from_utf8 instead). Nowhere else is text
 // converted.
 //
-//   to_utf8    newly allocated (g_free) UTF-8 copy of an ISO-8859-1 text
-//   from_utf8  newly allocated (g_free) ISO-8859-1 copy of a UTF-8 text;
-//              characters ISO-8859-1 lacks become '?'
+// The helpers below convert, hand the text to the widget and free the copy,
+// so no caller writes that sequence again.
+//
+//   to_utf8            newly allocated (g_free) UTF-8 copy of an ISO-8859-1 text
+//   from_utf8          newly allocated (g_free) ISO-8859-1 copy of a UTF-8 text;
+//                      characters ISO-8859-1 lacks become '?'
+//   label_new_latin1   a new label showing an ISO-8859-1 text
+//   label_set_latin1   a label's text replaced
+//   combo_append_latin1  one more entry in a GtkComboBoxText
+//   window_set_title_latin1  a window's title
+//   format_row         a catalogue row with one %s filled in, into a buffer
 #pragma once
 
+#include <gtk/gtk.h>
+
+#include <cstddef>
+
 char* to_utf8(const char* latin1);
+GtkWidget* label_new_latin1(const char* latin1);
+void label_set_latin1(GtkWidget* label, const char* latin1);
+void combo_append_latin1(GtkWidget* combo, const char* latin1);
+void window_set_title_latin1(GtkWidget* window, const char* latin1);
+// The rows are the program's own constants, never user input.
+void format_row(char* buffer, size_t size, const char* format, const char* arg);
 char* from_utf8(const char* utf8);

@@ -18,15 +18,6 @@ namespace {
 constexpr int BUTTON_SPACING = 5;
 constexpr int MIN_DIALOG_WIDTH = 280;
 
-// Formats `format` (a catalogue row with one %s) into `buffer`. The rows are
-// the program's own constants, never user input.
-void format_row(char* buffer, size_t size, const char* format, const char* arg) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(buffer, size, format, arg);
-#pragma GCC diagnostic pop
-}
-
 // "destroy" of a waiting dialog: give input back and end its nested loop.
 void waiting_dialog_destroyed(GtkWidget* dialog, gpointer) {
     gtk_grab_remove(dialog);
@@ -56,9 +47,7 @@ void confirm_no_clicked(GtkWidget*, gpointer data) {
 
 void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value) {
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-    char* text = to_utf8(label_latin1);
-    GtkWidget* label = gtk_label_new(text);
-    g_free(text);
+    GtkWidget* label = label_new_latin1(label_latin1);
     gtk_box_pack_end(GTK_BOX(row), value, FALSE, FALSE, 0);
     gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
     gtk_widget_show(value);
@@ -68,9 +57,7 @@ void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* val
 }
 
 void kx_set_title(GtkWidget* window, const char* latin1) {
-    char* utf8 = to_utf8(latin1);
-    gtk_window_set_title(GTK_WINDOW(window), utf8);
-    g_free(utf8);
+    window_set_title_latin1(window, latin1);
 }
 
 // A grab needs the window's GDK window: realize it first.
@@ -122,9 +109,7 @@ GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons) {
 
 GtkWidget* kx_dialog_add_label(GtkWidget* vbox, const char* latin1) {
     if (!latin1) return nullptr;
-    char* utf8 = to_utf8(latin1);
-    GtkWidget* label = gtk_label_new(utf8);
-    g_free(utf8);
+    GtkWidget* label = label_new_latin1(latin1);
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
     gtk_box_pack_start(GTK_BOX(vbox), label, TRUE, TRUE, 5);
     gtk_widget_show(label);

@@ -16,12 +16,12 @@
 #include "app/state.h"
 #include "pen/download.h"
 #include "pen/serial.h"
-#include "ui/save_dialog.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
 #include "ui/pc_config.h"
 #include "ui/pen_config.h"
 #include "ui/progress.h"
+#include "ui/save_dialog.h"
 
 // Paths are catalogue rows; CopyMenuItems turns them into texts of the
 // current language. The erase item has no accelerator in any language.
@@ -109,14 +109,8 @@ void add_accelerator(GtkWidget* item, const char* accelerator) {
 void set_title_row(GtkWidget* window, const char* format) {
     char title[256];
     title[sizeof title - 1] = '\0';
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    // The row is the program's own constant with one %s.
-    std::snprintf(title, 255, format, kx_version);
-#pragma GCC diagnostic pop
-    char* utf8 = to_utf8(title);
-    gtk_window_set_title(GTK_WINDOW(window), utf8);
-    g_free(utf8);
+    format_row(title, sizeof title - 1, format, kx_version);
+    window_set_title_latin1(window, title);
 }
 
 }  // namespace

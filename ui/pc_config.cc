@@ -29,11 +29,7 @@ char* device_display(const char* device) {
 
 GtkWidget* language_combo() {
     GtkWidget* combo = gtk_combo_box_text_new();
-    for (int i = 0; i < LANG_COUNT; i++) {
-        char* name = to_utf8(tlanguages[i]);
-        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), name);
-        g_free(name);
-    }
+    for (int i = 0; i < LANG_COUNT; i++) combo_append_latin1(combo, tlanguages[i]);
     if (root.language >= 0 && root.language < LANG_COUNT)
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo), root.language);
     return combo;

@@ -24,24 +24,18 @@ namespace {
 
 constexpr int VALUE_WIDTH = 140;
 
-void append_latin1(GtkWidget* combo, const char* latin1) {
-    char* text = to_utf8(latin1);
-    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), text);
-    g_free(text);
-}
-
 // The five language names, the current one chosen; an index the list does
 // not hold gets an entry of its own so the pen's value stays visible.
 GtkWidget* language_combo(int current) {
     GtkWidget* combo = gtk_combo_box_text_new();
-    for (int i = 0; i < LANG_COUNT; i++) append_latin1(combo, tlanguages[i]);
+    for (int i = 0; i < LANG_COUNT; i++) combo_append_latin1(combo, tlanguages[i]);
     if (current >= 0 && current < LANG_COUNT) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo), current);
         return combo;
     }
     char unknown[32];
     std::snprintf(unknown, sizeof unknown, "? (%d)", current);
-    append_latin1(combo, unknown);
+    combo_append_latin1(combo, unknown);
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo), LANG_COUNT);
     return combo;
 }
@@ -107,8 +101,8 @@ GtkWidget* battery_bar() {
 GtkWidget* mode_combo() {
     const int l = root.language;
     GtkWidget* combo = gtk_combo_box_text_new();
-    append_latin1(combo, tkxconfigmodescan[l]);
-    append_latin1(combo, tkxconfigmodetrans[l]);
+    combo_append_latin1(combo, tkxconfigmodescan[l]);
+    combo_append_latin1(combo, tkxconfigmodetrans[l]);
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo), root.mode == 0 ? 0 : 1);
     return combo;
 }

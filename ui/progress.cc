@@ -38,17 +38,9 @@ const char* const ACTIVITY_KEY = "kx-activity-position";
 // Workers started and not yet joined (0 or 1: the grab allows one at a time).
 int workers_running = 0;
 
-void set_label_latin1(GtkWidget* label, const char* latin1) {
-    char* utf8 = to_utf8(latin1);
-    gtk_label_set_text(GTK_LABEL(label), utf8);
-    g_free(utf8);
-}
-
 // A label packed at the start of the box without stretching (padding 5).
 GtkWidget* add_fixed_label(GtkWidget* vbox, const char* latin1) {
-    char* utf8 = to_utf8(latin1);
-    GtkWidget* label = gtk_label_new(utf8);
-    g_free(utf8);
+    GtkWidget* label = label_new_latin1(latin1);
     gtk_box_pack_start(GTK_BOX(vbox), label, FALSE, FALSE, 5);
     gtk_widget_show(label);
     return label;
@@ -99,34 +91,92 @@ int ask_before_download() {
     return 1;
 }
 
-void transfer_cancel_clicked(GtkWidget*, gpointer) {
+// Cancel, and the window manager's close on a download: the download stops
+// at its next look at the flag; the dialog closes when the worker has ended.
+void cancel_clicked(GtkWidget*, gpointer) {
     kxinterface_break = 1;
 }
 
-// A close request from the window manager stops the download like Cancel; the
-// dialog closes when the worker has ended.
-gboolean transfer_delete_event(GtkWidget*, GdkEvent*, gpointer) {
-    kxinterface_break = 1;
+gboolean progress_delete_event(GtkWidget*, GdkEvent*, gpointer data) {
+    // An erase cannot be stopped: the close request is only ignored.
+    if (static_cast<ProgressRecord*>(data)->operation->cancellable) kxinterface_break = 1;
     return TRUE;
 }
 
-// An erase cannot be stopped: the close request is ignored.
-gboolean erase_delete_event(GtkWidget*, GdkEvent*, gpointer) {
-    return TRUE;
-}
-
-void transfer_dialog_destroyed(GtkWidget* dialog, gpointer data) {
-    TransferProgress* record = static_cast<TransferProgress*>(data);
+void progress_dialog_destroyed(GtkWidget* dialog, gpointer data) {
+    ProgressRecord* record = static_cast<ProgressRecord*>(data);
     if (record->timeout_id != 0) g_source_remove(record->timeout_id);
     gtk_grab_remove(dialog);
     delete record;
 }
 
-void erase_dialog_destroyed(GtkWidget* dialog, gpointer data) {
-    EraseProgress* record = static_cast<EraseProgress*>(data);
-    if (record->timeout_id != 0) g_source_remove(record->timeout_id);
-    gtk_grab_remove(dialog);
-    delete record;
+// The running counts of a download, redrawn only when they changed; frozen
+// after Cancel, as the bar is.
+void transfer_tick(ProgressRecord* record) {
+    const int length = root.text_length.load();
+    if (length == record->shown_length) return;
+    char counts[COUNTS_SIZE];
+    format_transfer_counts(counts, sizeof counts, record);
+    label_set_latin1(record->counts_label, counts);
+    record->shown_length = length;
+}
+
+// The error first, then the view, then the no-data message: the progress
+// dialog stays underneath until both are dismissed.
+void transfer_finish(ProgressRecord* record, int result) {
+    if (result != PEN_OK) show_response_and_wait(result);
+    reload_text_view();
+    if (result == PEN_OK && root.text_length.load() == record->start_length)
+        show_error_and_wait(t_nodata[root.language], nullptr, nullptr);
+}
+
+// A successful erase says nothing; the store and the view are not touched.
+void erase_finish(ProgressRecord*, int result) {
+    if (result != PEN_OK) show_response_and_wait(result);
+}
+
+const ProgressOperation transfer_operation = {read_text, 1, transfer_tick, transfer_finish};
+const ProgressOperation erase_operation = {clear_flash, 0, nullptr, erase_finish};
+
+// The dialog, its record, the worker and the tick; `fill` adds the
+// operation's labels and buttons. After a failed start the dialog is gone
+// and the memory message shown: 0.
+int start_operation(const ProgressOperation* operation, ProgressRecord* record,
+                    void (*fill)(ProgressRecord*, GtkWidget* vbox, GtkWidget* buttons)) {
+    record->operation = operation;
+    record->timeout_id = 0;
+    record->done = 0;
+    GtkWidget* vbox = nullptr;
+    GtkWidget* buttons = nullptr;
+    record->dialog = kx_dialog_new(5, &vbox, operation->cancellable ? &buttons : nullptr);
+    kx_dialog_grab(record->dialog);
+    g_signal_connect(record->dialog, "delete-event", G_CALLBACK(progress_delete_event), record);
+    g_signal_connect(record->dialog, "destroy", G_CALLBACK(progress_dialog_destroyed), record);
+    fill(record, vbox, buttons);
+    record->progress = add_activity_bar(vbox);
+
+    if (progress_thread_create(&record->thread, nullptr, progress_thread, record) != 0) {
+        gtk_widget_destroy(record->dialog);
+        return 0;
+    }
+    workers_running = 1;
+    record->timeout_id = g_timeout_add(TICK_MS, progress_poll, record);
+    gtk_widget_show(record->dialog);
+    return 1;
+}
+
+void fill_transfer(ProgressRecord* record, GtkWidget* vbox, GtkWidget* buttons) {
+    const int l = root.language;
+    add_fixed_label(vbox, tkxtransexpl[l]);
+    char counts[COUNTS_SIZE];
+    format_transfer_counts(counts, sizeof counts, record);
+    record->counts_label = add_fixed_label(vbox, counts);
+    GtkWidget* cancel = kx_dialog_add_button(buttons, tCancel[l]);
+    g_signal_connect(cancel, "clicked", G_CALLBACK(cancel_clicked), record);
+}
+
+void fill_erase(ProgressRecord*, GtkWidget* vbox, GtkWidget*) {
+    add_fixed_label(vbox, tclear_info[root.language]);
 }
 
 }  // namespace
@@ -151,129 +201,48 @@ void format_transfer_counts(char* buffer, size_t size, const TransferProgress* r
                 root.scan_count.load() - record->start_scans);
 }
 
-void* read_text_thread(void* data) {
-    TransferProgress* record = static_cast<TransferProgress*>(data);
-    const int result = read_text();
+void* progress_thread(void* data) {
+    ProgressRecord* record = static_cast<ProgressRecord*>(data);
+    const int result = record->operation->run();
     // Last touch of the record: once `done` is set the tick may join and free.
     record->done = 1;
     return reinterpret_cast<void*>(static_cast<intptr_t>(result));
 }
 
-void* clear_flash_thread(void* data) {
-    EraseProgress* record = static_cast<EraseProgress*>(data);
-    const int result = clear_flash();
-    record->done = 1;
-    return reinterpret_cast<void*>(static_cast<intptr_t>(result));
-}
-
-gboolean transfer_poll(gpointer data) {
-    TransferProgress* record = static_cast<TransferProgress*>(data);
-    if (kxinterface_break.load() == 0) {
+gboolean progress_poll(gpointer data) {
+    ProgressRecord* record = static_cast<ProgressRecord*>(data);
+    if (!record->operation->cancellable || kxinterface_break.load() == 0) {
         advance_activity(record->progress);
-        const int length = root.text_length.load();
-        if (length != record->shown_length) {
-            const int scans = root.scan_count.load();
-            char counts[COUNTS_SIZE];
-            counts_line(counts, sizeof counts, length - record->start_length,
-                        scans - record->start_scans);
-            set_label_latin1(record->counts_label, counts);
-            record->shown_length = length;
-        }
+        if (record->operation->tick) record->operation->tick(record);
     }
     if (!record->done.load()) return TRUE;
 
-    int result = 0;
+    // A join that fails does not succeed later: give up. The download's dialog
+    // then just closes; an erase reports a transmission error, since it is not
+    // known to have happened.
+    int result = PEN_ERR_TRANSFER;
     const int joined = join_worker(record->thread, &result);
     if (quit_requested()) end_window_mode();
-    if (joined) {
-        // The error first, then the view, then the no-data message: the
-        // progress dialog stays underneath until both are dismissed.
-        if (result != PEN_OK) show_response_and_wait(result);
-        reload_text_view();
-        if (result == PEN_OK && root.text_length.load() == record->start_length)
-            show_error_and_wait(t_nodata[root.language], nullptr, nullptr);
-    }
+    if (joined || !record->operation->cancellable) record->operation->finish(record, result);
     // Frees the record and removes this timer: nothing may follow.
-    gtk_widget_destroy(record->dialog);
-    return TRUE;
-}
-
-gboolean erase_poll(gpointer data) {
-    EraseProgress* record = static_cast<EraseProgress*>(data);
-    advance_activity(record->progress);
-    if (!record->done.load()) return TRUE;
-
-    // A join that fails does not succeed later: give up, and say that the
-    // erase's outcome is not known.
-    int result = PEN_ERR_TRANSFER;
-    join_worker(record->thread, &result);
-    if (quit_requested()) end_window_mode();
-    if (result != PEN_OK) show_response_and_wait(result);
     gtk_widget_destroy(record->dialog);
     return TRUE;
 }
 
 void TransferKX_PC() {
     if (!ask_before_download()) return;
-    const int l = root.language;
-
-    TransferProgress* record = new TransferProgress();
-    record->timeout_id = 0;
+    ProgressRecord* record = new ProgressRecord();
     record->start_length = record->shown_length = root.text_length.load();
     record->start_scans = root.scan_count.load();
-
-    GtkWidget* vbox = nullptr;
-    GtkWidget* buttons = nullptr;
-    record->dialog = kx_dialog_new(5, &vbox, &buttons);
-    kx_dialog_grab(record->dialog);
-    g_signal_connect(record->dialog, "delete-event", G_CALLBACK(transfer_delete_event), record);
-    g_signal_connect(record->dialog, "destroy", G_CALLBACK(transfer_dialog_destroyed), record);
-
-    add_fixed_label(vbox, tkxtransexpl[l]);
-    char counts[COUNTS_SIZE];
-    format_transfer_counts(counts, sizeof counts, record);
-    record->counts_label = add_fixed_label(vbox, counts);
-    record->progress = add_activity_bar(vbox);
-
-    GtkWidget* cancel = kx_dialog_add_button(buttons, tCancel[l]);
-    g_signal_connect(cancel, "clicked", G_CALLBACK(transfer_cancel_clicked), record);
-
-    record->done = 0;
-    if (progress_thread_create(&record->thread, nullptr, read_text_thread, record) != 0) {
-        gtk_widget_destroy(record->dialog);
-        // An overwrite has already emptied the store: show what it holds.
-        reload_text_view();
-        show_error_and_wait(tnomemory[l], nullptr, nullptr);
-        return;
-    }
-    workers_running = 1;
-    record->timeout_id = g_timeout_add(TICK_MS, transfer_poll, record);
-    gtk_widget_show(record->dialog);
+    if (start_operation(&transfer_operation, record, fill_transfer)) return;
+    // An overwrite has already emptied the store: show what it holds.
+    reload_text_view();
+    show_error_and_wait(tnomemory[root.language], nullptr, nullptr);
 }
 
 void ClearFlash() {
     const int l = root.language;
     if (Sicher(tclear_title[l], tclear_s1[l], nullptr, tYes[l], tNo[l]) != 1) return;
-
-    EraseProgress* record = new EraseProgress();
-    record->timeout_id = 0;
-
-    GtkWidget* vbox = nullptr;
-    record->dialog = kx_dialog_new(5, &vbox, nullptr);
-    kx_dialog_grab(record->dialog);
-    g_signal_connect(record->dialog, "delete-event", G_CALLBACK(erase_delete_event), record);
-    g_signal_connect(record->dialog, "destroy", G_CALLBACK(erase_dialog_destroyed), record);
-
-    add_fixed_label(vbox, tclear_info[l]);
-    record->progress = add_activity_bar(vbox);
-
-    record->done = 0;
-    if (progress_thread_create(&record->thread, nullptr, clear_flash_thread, record) != 0) {
-        gtk_widget_destroy(record->dialog);
+    if (!start_operation(&erase_operation, new ProgressRecord(), fill_erase))
         show_error_and_wait(tnomemory[l], nullptr, nullptr);
-        return;
-    }
-    workers_running = 1;
-    record->timeout_id = g_timeout_add(TICK_MS, erase_poll, record);
-    gtk_widget_show(record->dialog);
 }

@@ -8,10 +8,12 @@
 // code. The timer animates the bar, shows the running counts of a download,
 // and once `done` is set joins the worker (exactly once), reports the result,
 // reloads the text view and destroys the dialog. The dialog's "destroy" handler
-// removes the timer and the grab and frees the record.
+// removes the timer and the grab and frees the record. Download and erase are
+// one skeleton; what differs is a ProgressOperation.
 //
 //   TransferKX_PC           menu action "Read Text"
 //   ClearFlash              menu action "Erase KESTRIX memory"
+//   progress_thread, progress_poll  the worker and the tick of either
 //   format_transfer_counts  "N Characters / M Scans" of this download
 //   counts_line             "N Characters / M Scans" for any two counts
 //   activity_position       the activity bar's step, 0..50, one per tick
@@ -24,38 +26,46 @@
 #include <atomic>
 #include <cstddef>
 
-struct TransferProgress {
+struct ProgressRecord;
+
+// What differs between the two operations; everything else is one skeleton.
+struct ProgressOperation {
+    int (*run)();                                        // on the worker: read_text or clear_flash
+    int cancellable;                                     // Cancel button; close request = Cancel
+    void (*tick)(ProgressRecord* record);                // each tick while running, or null
+    void (*finish)(ProgressRecord* record, int result);  // after a successful join
+};
+
+// Belongs to its dialog: made by the menu action, freed by the "destroy"
+// handler only.
+struct ProgressRecord {
+    const ProgressOperation* operation;
     GtkWidget* dialog;
     GtkWidget* progress;
-    GtkWidget* counts_label;
+    GtkWidget* counts_label;  // download only
     guint timeout_id;
-    int start_length;
+    int start_length;  // download only: the store before, and what the label shows
     int shown_length;
     int start_scans;
     std::atomic<int> done;  // written by the worker as its last action, read by the tick
-    pthread_t thread;
+    pthread_t thread;       // written before the worker starts, read by the tick's join
 };
-
-struct EraseProgress {
-    GtkWidget* dialog;
-    GtkWidget* progress;
-    guint timeout_id;
-    std::atomic<int> done;  // written by the worker as its last action, read by the tick
-    pthread_t thread;
-};
+// The two operations' records are one type.
+using TransferProgress = ProgressRecord;
+using EraseProgress = ProgressRecord;
 
 void TransferKX_PC();
 void ClearFlash();
 
-void* read_text_thread(void* record);
-void* clear_flash_thread(void* record);
+// The worker: runs the record's operation, sets `done`, ends with the result.
+void* progress_thread(void* record);
 void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
 // The counts line in the interface language, cut to fit `size` (COUNTS_SIZE
 // holds every language's line).
 constexpr size_t COUNTS_SIZE = 100;
 void counts_line(char* buffer, size_t size, int chars, int scans);
-gboolean transfer_poll(gpointer record);
-gboolean erase_poll(gpointer record);
+// The 200 ms tick of either dialog.
+gboolean progress_poll(gpointer record);
 // The step of an activity bar made here: it advances by one per tick while
 // the operation runs (0, 1, ..., 50, 0, ...) and stands still after a break.
 int activity_position(GtkWidget* bar);

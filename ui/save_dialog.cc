@@ -101,20 +101,15 @@ void preset_name(GtkFileChooser* chooser, const char* save_name) {
     g_free(folder);
 }
 
-GtkWidget* format_row(SaveWidgets* w) {
+GtkWidget* format_chooser_row(SaveWidgets* w) {
     const int l = root.language;
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-    char* label_text = to_utf8(tfs_format[l]);
-    GtkWidget* label = gtk_label_new(label_text);
-    g_free(label_text);
+    GtkWidget* label = label_new_latin1(tfs_format[l]);
 
     // A plain combo: only the three names can be chosen.
     w->format_combo = gtk_combo_box_text_new();
     for (int i = 0; i < FORMAT_COUNT; i++) {
-        const char* name = get_format_string(i);
-        char* text = to_utf8(name ? name : "");
-        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w->format_combo), text);
-        g_free(text);
+        combo_append_latin1(w->format_combo, get_format_string(i));
     }
     const int current =
         root.save_format >= 0 && root.save_format < FORMAT_COUNT ? root.save_format : FORMAT_ASCII;
@@ -212,7 +207,7 @@ void Save() {
         g_free(cwd);
     }
 
-    gtk_file_chooser_set_extra_widget(chooser, format_row(w));
+    gtk_file_chooser_set_extra_widget(chooser, format_chooser_row(w));
 
     g_signal_connect(w->file_selection, "response", G_CALLBACK(save_dialog_response), w);
     g_signal_connect(w->file_selection, "destroy", G_CALLBACK(save_dialog_destroy), w);

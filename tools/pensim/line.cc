@@ -109,7 +109,7 @@ bool read_input() {
     ssize_t n = read(sim_line.master, buf, sizeof buf);
     if (n <= 0) return false;
     const double now = now_seconds();
-    const int rate = line_rate();
+    const int rate = terminal_rate();
     log_bytes(now, "PC>PEN", rate, buf, static_cast<int>(n));
     const double t = sim_line.pace ? byte_time(rate) : 0.0;
     for (ssize_t i = 0; i < n; i++) {
@@ -226,7 +226,7 @@ void close_line() {
     sim_line.input.clear();
 }
 
-int line_rate() {
+int terminal_rate() {
     struct termios tio;
     if (sim_line.master < 0 || tcgetattr(sim_line.master, &tio) != 0) return 0;
     const speed_t speed = cfgetospeed(&tio);
@@ -271,7 +271,7 @@ int get_byte(unsigned char* byte, double deadline) {
 
 int send_bytes(const unsigned char* bytes, int count) {
     if (count <= 0) return 1;
-    const int rate = line_rate();
+    const int rate = terminal_rate();
     const double t = sim_line.pace ? byte_time(rate) : 0.0;
     double start = now_seconds();
     if (t > 0 && sim_line.tx_free > start) start = sim_line.tx_free;
@@ -307,6 +307,6 @@ void log_note(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     char line[600];
-    std::snprintf(line, sizeof line, "%.6f NOTE %d %s\n", now_seconds(), line_rate(), text);
+    std::snprintf(line, sizeof line, "%.6f NOTE %d %s\n", now_seconds(), terminal_rate(), text);
     log_write(line);
 }

@@ -58,7 +58,9 @@ void install_stop_signals();
 
 int open_line(std::string* error);
 void close_line();
-int line_rate();
+// The bit rate the program has set on the terminal, as the pen reads it off
+// the line's settings (the program's own `line_rate` is what it last asked for).
+int terminal_rate();
 double now_seconds();
 int wait_until(double when);
 int get_byte(unsigned char* byte, double deadline);

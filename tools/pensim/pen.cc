@@ -87,7 +87,7 @@ int wait_for_rate(int rate, int command_rate) {
     }
     if (rate == command_rate) return wait_until(now_seconds() + SAME_RATE_GRACE);
     const double deadline = now_seconds() + RATE_WAIT;
-    while (line_rate() != rate) {
+    while (terminal_rate() != rate) {
         if (now_seconds() >= deadline) {
             log_note("the line was not switched to %d bit/s; sending all the same", rate);
             return 1;
