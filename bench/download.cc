@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "app/prefs.h"
 #include "app/state.h"
@@ -120,6 +121,62 @@ void stop_simulator(Simulator* sim) {
     if (sim->out >= 0) close(sim->out);
 }
 
+bool write_text(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f && std::fclose(f) != 0) written = false;
+    return written;
+}
+
+// Milliseconds from the stop request, `after_s` into the download, to the end
+// of read_text; -1 when the download did not end with a break.
+double cancel_ms(double after_s) {
+    setup_data();
+    kxinterface_break = 0;
+    int result = 0;
+    std::thread worker([&result] { result = read_text(); });
+    std::this_thread::sleep_for(std::chrono::duration<double>(after_s));
+    const auto stop = std::chrono::steady_clock::now();
+    kxinterface_break = 1;
+    worker.join();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stop).count();
+    return result == PEN_BREAK ? ms : -1;
+}
+
+// Several stops inside the first and second block of 127 pairs at 300 bit/s.
+int bench_cancel(const std::string& dir) {
+    const std::string path = dir + "/long.txt";
+    if (!write_text(path, std::string(126, 'x') + "\n" + std::string(126, 'y') + "\n")) return 1;
+    Simulator sim;
+    int status = 0;
+    if (!start_simulator(path, &sim)) {
+        status = 1;
+    } else {
+        copy_bounded(root.device, sim.tty.c_str(), DEVICE_MAX);
+        root.speed = 300;
+        std::printf("cancel inside 127-pair blocks at 300 bit/s (9.3 s a block)\n");
+        double worst = 0;
+        for (double after : {1.0, 3.0, 5.5, 8.0, 12.0}) {
+            const double ms = cancel_ms(after);
+            if (ms < 0) {
+                std::printf("  stop at %5.1f s: the download did not end with a break\n", after);
+                status = 1;
+                continue;
+            }
+            std::printf("  stop at %5.1f s: read_text ended %6.1f ms later\n", after, ms);
+            if (ms > worst) worst = ms;
+        }
+        std::printf(
+            "  longest %.1f ms; with the 200 ms tick the break message follows within "
+            "%.1f ms\n",
+            worst, worst + 200);
+    }
+    stop_simulator(&sim);
+    std::remove(path.c_str());
+    return status;
+}
+
 }  // namespace
 
 int main() {
@@ -131,11 +188,7 @@ int main() {
     }
     const std::string dir = dir_template;
     const std::string text_path = dir + "/text.txt";
-    FILE* f = std::fopen(text_path.c_str(), "wb");
-    bool written =
-        f && std::fwrite(text.bytes.data(), 1, text.bytes.size(), f) == text.bytes.size();
-    if (f && std::fclose(f) != 0) written = false;
-    if (!written) {
+    if (!write_text(text_path, text.bytes)) {
         std::fprintf(stderr, "bench_download: cannot write %s\n", text_path.c_str());
         return 1;
     }
@@ -172,6 +225,7 @@ int main() {
     }
     stop_simulator(&sim);
     std::remove(text_path.c_str());
+    if (bench_cancel(dir) != 0) status = 1;
     rmdir(dir.c_str());
     return status;
 }
