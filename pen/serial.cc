@@ -341,7 +341,15 @@ int read_counted(unsigned char* buf, int count, int timeout_ms, StopCheck stop) 
     int got = 0;
     while (got < count) {
         if (!wait_readable(deadline, stop)) break;
-        ssize_t r = read_some(buf + got, static_cast<size_t>(count - got));
+        // Ask only for what has arrived: with VMIN set to the whole body a
+        // larger read would block until VMIN bytes came, past any deadline or
+        // stop request (at 300 bit/s a full block takes 9 s).
+        size_t want = static_cast<size_t>(count - got);
+        int arrived = 0;
+        if (ioctl(port_fd, FIONREAD, &arrived) == 0 && arrived > 0 &&
+            static_cast<size_t>(arrived) < want)
+            want = static_cast<size_t>(arrived);
+        ssize_t r = read_some(buf + got, want);
         if (r <= 0) break;  // failure or hang-up: the device is gone
         for (ssize_t i = 0; i < r; i++) debug_byte("rx", buf[got + i]);
         got += static_cast<int>(r);
