@@ -60,6 +60,17 @@ mode_t mode_of(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
+// In a child: root ignores permissions, so the child gives `paths` to nobody
+// and becomes nobody; anyone else stays who they are.
+void become_owner_unless_root(const std::vector<std::string>& paths) {
+    if (geteuid() != 0) return;
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) _exit(3);
+    for (const std::string& p : paths)
+        if (chown(p.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) _exit(4);
+    if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(4);
+}
+
 class PrefsTest : public ::testing::Test {
    protected:
     void SetUp() override {
@@ -394,14 +405,7 @@ TEST_F(PrefsSave, FailureReportsAndKeepsTheOldFile) {
 
     // A home folder that takes no new files (as another user when run as root).
     EXPECT_EQ(save_in_child([&] {
-                  if (geteuid() == 0) {
-                      const passwd* nobody = getpwnam("nobody");
-                      if (!nobody) _exit(3);
-                      if (chown(home_dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
-                          chown(file.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
-                          setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-                          _exit(4);
-                  }
+                  become_owner_unless_root({home_dir, file});
                   if (chmod(home_dir.c_str(), 0555) != 0) _exit(5);
               }),
               message);
@@ -477,13 +481,7 @@ TEST_F(PrefsSave, ReadOnlyFileIsKept) {
     // The folder takes new files; only the file itself says no (root would
     // write it anyway, so the save runs as nobody then).
     EXPECT_EQ(save_in_child([&] {
-                  if (geteuid() == 0) {
-                      const passwd* nobody = getpwnam("nobody");
-                      if (!nobody || chown(home_dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
-                          chown(file.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
-                          setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-                          _exit(4);
-                  }
+                  become_owner_unless_root({home_dir, file});
                   if (chmod(file.c_str(), 0444) != 0) _exit(5);
               }),
               std::string(tprefsaveerr[LANG_EN]) + ": " + file + "\n");
