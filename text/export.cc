@@ -154,8 +154,18 @@ constexpr PieceTable make_latex_table() {
 constexpr PieceTable rtf_table = make_rtf_table();
 constexpr PieceTable latex_table = make_latex_table();
 
-constexpr Piece rtf_size[4] = {piece("\\fs16 "), piece("\\fs20 "), piece("\\fs24 "),
-                               piece("\\fs28 ")};
+// "\fsN " for a size of two digits.
+constexpr Piece rtf_size_piece(int half_points) {
+    Piece p = piece("\\fs00 ");
+    p.s[3] = static_cast<char>('0' + half_points / 10);
+    p.s[4] = static_cast<char>('0' + half_points % 10);
+    return p;
+}
+static_assert(rtf_half_points[0] >= 10 && rtf_half_points[3] <= 99, "sizes of two digits");
+
+constexpr Piece rtf_size[4] = {
+    rtf_size_piece(rtf_half_points[0]), rtf_size_piece(rtf_half_points[1]),
+    rtf_size_piece(rtf_half_points[2]), rtf_size_piece(rtf_half_points[3])};
 constexpr Piece latex_size[4] = {piece("\\footnotesize "), piece("\\normalsize "),
                                  piece("\\large "), piece("\\Large ")};
 

@@ -13,9 +13,14 @@
 //   get_format_string_opt   "ascii", "rtf", "latex" or null
 //   get_format_string_lang  the format's catalogue name in root.language, or null
 //   get_format_string       the name the save dialog shows (= _lang)
+//   rtf_half_points         the RTF font size of each size class
 #pragma once
 
 #include <cstdio>
+
+// The RTF font size of each size class in half points (\fs16 to \fs28: 8, 10,
+// 12 and 14 point). The text view scales its font in the same steps.
+constexpr int rtf_half_points[4] = {16, 20, 24, 28};
 
 int ExportText(const char* path, FILE* stream);
 int export_ascii(const char* path, FILE* stream);
