@@ -2,12 +2,15 @@
 // static menu table, the text view of the store, and ending the program.
 #include "ui/main_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/state.h"
+#include "text/export.h"
 #include "text/save_dialog.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
@@ -96,6 +99,107 @@ void add_accelerator(GtkWidget* item, const char* accelerator) {
     gtk_accelerator_parse(accelerator, &key, &mods);
     if (key == 0) return;
     gtk_widget_add_accelerator(item, "activate", root.accel_group, key, mods, GTK_ACCEL_VISIBLE);
+}
+
+// Pixels between the text and the view's frame on the left and the right.
+constexpr int TEXT_MARGIN = 6;
+
+// The text view's tag for each size class: the font scaled in the steps of
+// the RTF export, relative to the normal class 1.
+constexpr int SIZE_CLASSES = 4;
+const char* const size_tag_names[SIZE_CLASSES] = {"size-small", "size-normal", "size-large",
+                                                  "size-larger"};
+
+void create_size_tags(GtkTextBuffer* buffer) {
+    for (int k = 0; k < SIZE_CLASSES; k++) {
+        const double scale = static_cast<double>(rtf_half_points[k]) / rtf_half_points[1];
+        gtk_text_buffer_create_tag(buffer, size_tag_names[k], "scale", scale, nullptr);
+    }
+}
+
+// Loading the view. The store is copied first (a download started meanwhile
+// appends to it and may move it) and then inserted in steps of at most
+// LOAD_CHARS characters or LOAD_RUNS runs of one size class, each step with
+// its size tags, one tag application per run: a megabyte set in one go would
+// hold the main loop for about a tenth of a second. The first step runs at
+// once, so a text of up to LOAD_CHARS characters is in the view when
+// reload_text_view returns; the rest follows from an idle source that
+// outranks redrawing and layout, so the whole text is in before the view lays
+// it out, but lets input through between steps.
+constexpr size_t LOAD_CHARS = 32768;
+constexpr size_t LOAD_RUNS = 2048;
+
+struct ViewLoad {
+    std::string text;                  // ISO-8859-1 copy of the store
+    std::vector<unsigned char> sizes;  // size class of each character
+    size_t done = 0;                   // characters in the view so far
+    guint source = 0;
+};
+std::unique_ptr<ViewLoad> view_load;
+
+void cancel_view_load() {
+    if (view_load && view_load->source != 0) g_source_remove(view_load->source);
+    view_load.reset();
+}
+
+// The characters of the next step: up to LOAD_CHARS, ending early with the
+// run that makes LOAD_RUNS.
+size_t next_step(const ViewLoad& load) {
+    const size_t end = std::min(load.text.size(), load.done + LOAD_CHARS);
+    size_t at = load.done, runs = 0;
+    while (at < end && runs < LOAD_RUNS) {
+        const unsigned char k = load.sizes[at];
+        while (at < end && load.sizes[at] == k) at++;
+        runs++;
+    }
+    return at - load.done;
+}
+
+// Tags the characters [from, from + count) of the view, already inserted,
+// run by run.
+void tag_runs(GtkTextBuffer* buffer, const ViewLoad& load, size_t from, size_t count) {
+    GtkTextTagTable* table = gtk_text_buffer_get_tag_table(buffer);
+    GtkTextTag* tags[SIZE_CLASSES];
+    for (int k = 0; k < SIZE_CLASSES; k++)
+        tags[k] = gtk_text_tag_table_lookup(table, size_tag_names[k]);
+    GtkTextIter start, end;
+    gtk_text_buffer_get_iter_at_offset(buffer, &start, static_cast<gint>(from));
+    for (size_t at = from; at < from + count;) {
+        const unsigned char k = load.sizes[at];
+        size_t next = at + 1;
+        while (next < from + count && load.sizes[next] == k) next++;
+        end = start;
+        gtk_text_iter_forward_chars(&end, static_cast<gint>(next - at));
+        if (tags[k]) gtk_text_buffer_apply_tag(buffer, tags[k], &start, &end);
+        start = end;
+        at = next;
+    }
+}
+
+// Inserts and tags the next step; true while characters remain.
+bool load_step(ViewLoad& load) {
+    if (!root.text_view) return false;
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    const size_t count = next_step(load);
+    gsize written = 0;
+    gchar* utf8 = g_convert(load.text.data() + load.done, static_cast<gssize>(count), "UTF-8",
+                            "ISO-8859-1", nullptr, &written, nullptr);
+    if (!utf8) return false;
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(buffer, &end);
+    gtk_text_buffer_insert(buffer, &end, utf8, static_cast<gint>(written));
+    g_free(utf8);
+    tag_runs(buffer, load, load.done, count);
+    load.done += count;
+    return load.done < load.text.size();
+}
+
+gboolean load_idle(gpointer) {
+    if (view_load && load_step(*view_load)) return G_SOURCE_CONTINUE;
+    // Removed by returning: reset() must not remove it again.
+    if (view_load) view_load->source = 0;
+    view_load.reset();
+    return G_SOURCE_REMOVE;
 }
 
 void set_title_row(GtkWidget* window, const char* format) {
@@ -198,8 +302,9 @@ void OpenMainWindow() {
     // Words wrap; a word longer than the line breaks between characters rather
     // than widening the window.
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(root.text_view), GTK_WRAP_WORD_CHAR);
-    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(root.text_view), 4);
-    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(root.text_view), 4);
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(root.text_view), TEXT_MARGIN);
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(root.text_view), TEXT_MARGIN);
+    create_size_tags(gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view)));
     reload_text_view();
 
     // GtkTextView asks for the height of its whole text unless it sits in a
@@ -225,11 +330,25 @@ void OpenMainWindow() {
 }
 
 void reload_text_view() {
+    cancel_view_load();
     if (!root.text_view) return;
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
-    char* utf8 = to_utf8(root.text ? root.text : "");
-    gtk_text_buffer_set_text(buffer, utf8, -1);
-    g_free(utf8);
+    // Deleting a megabyte takes some 10 ms; a fresh buffer on the same tag
+    // table would be slower still, and more so with every reload.
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view)), "", 0);
+
+    // The text up to its terminator, as a zero-terminated string shows it.
+    const int stored = root.text ? root.text_length.load() : 0;
+    const size_t length = stored > 0 ? strnlen(root.text, static_cast<size_t>(stored)) : 0;
+    if (length == 0) return;
+    view_load = std::make_unique<ViewLoad>();
+    view_load->text.assign(root.text, length);
+    view_load->sizes.resize(length);
+    for (size_t i = 0; i < length; i++) view_load->sizes[i] = root.attributes[i] & 3;
+    if (!load_step(*view_load)) {
+        view_load.reset();
+        return;
+    }
+    view_load->source = g_idle_add_full(G_PRIORITY_HIGH_IDLE, load_idle, nullptr, nullptr);
 }
 
 void quit_program() {
@@ -251,6 +370,7 @@ gboolean main_window_delete(GtkWidget*, GdkEvent*, gpointer) {
 void main_window_destroy(GtkWidget* widget, gpointer) {
     if (!root.main_window || widget != root.main_window) return;
     // Nothing may use the window's widgets once it goes.
+    cancel_view_load();
     root.main_window = nullptr;
     root.main_vbox = nullptr;
     root.menu_bar = nullptr;
