@@ -22,6 +22,9 @@ kx_need_packages() {
 }
 
 # What building the program needs.
-KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev)
+# glib-compile-resources (libglib2.0-dev-bin) compiles the icon in.
+KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libglib2.0-dev-bin)
 # What the tests need on top.
-KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core)
+# librsvg2-common: GdkPixbuf's SVG loader, which draws the window icon.
+KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
+    librsvg2-common)

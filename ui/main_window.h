@@ -11,6 +11,8 @@
 // first while the store holds unsaved text; the window's destruction ends the
 // main loop. The text view shows each size class of the store in its own font
 // size (the RTF export's sizes relative to the normal class), one tag per run.
+// The first window also gives the program its name, "KESTRIX", and the icon
+// every window shows.
 //
 //   OpenMainWindow      builds and shows the window, stores its handles in root
 //   CopyMenuItems       the table with paths in root.language (g_free the block)

@@ -166,6 +166,12 @@ TEST_F(MainWindow, LayoutAndHandles) {
     OpenMainWindow();
     ASSERT_NE(root.main_window, nullptr);
     EXPECT_EQ(window_title(root.main_window), "KESTRIX V1.0 \xc2\xa9 KESTRIX developers");
+    // Windows without a title of their own show the program's name; all show
+    // its icon, drawn from the SVG compiled in.
+    EXPECT_STREQ(g_get_application_name(), "KESTRIX");
+    GList* icons = gtk_window_get_default_icon_list();
+    EXPECT_GE(g_list_length(icons), 1u);
+    g_list_free(icons);
     EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(root.main_window)), 10u);
     int w = 0, h = 0;
     gtk_window_get_default_size(GTK_WINDOW(root.main_window), &w, &h);
