@@ -159,9 +159,11 @@ void create_size_tags(GtkTextBuffer* buffer) {
 // its size tags, one tag application per run: a megabyte set in one go would
 // hold the main loop for about a tenth of a second. The first step runs at
 // once, so a text of up to LOAD_CHARS characters is in the view when
-// reload_text_view returns; the rest follows from an idle source that
-// outranks redrawing and layout, so the whole text is in before the view lays
-// it out, but lets input through between steps.
+// reload_text_view returns. The rest follows from an idle source below GTK's
+// own layout and drawing, so each step is laid out before the next comes: a
+// view that draws while most of its lines are not laid out yet lays out all
+// of them within that one draw (it cannot tell where the visible part ends),
+// which for a megabyte stalled the main loop for half a second.
 constexpr size_t LOAD_CHARS = 32768;
 constexpr size_t LOAD_RUNS = 2048;
 
@@ -385,7 +387,7 @@ void reload_text_view() {
         view_load.reset();
         return;
     }
-    view_load->source = g_idle_add_full(G_PRIORITY_HIGH_IDLE, load_idle, nullptr, nullptr);
+    view_load->source = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, load_idle, nullptr, nullptr);
 }
 
 void quit_program() {

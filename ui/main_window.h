@@ -20,8 +20,9 @@
 //   ExchangeMenubar     rebuilds the menu bar in the current language
 //   set_main_title      "KESTRIX V1.0 ..." in the current language
 //   reload_text_view    shows the whole store in the text view again: the first
-//                       32768 characters at once, the rest over the next turns
-//                       of the main loop (a megabyte at once would stall it)
+//                       32768 characters at once, the rest step by step while
+//                       the main loop is otherwise idle (a megabyte at once
+//                       would stall it)
 //   quit_program, main_window_delete, main_window_destroy: ending the program
 #pragma once
 
