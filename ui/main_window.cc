@@ -376,7 +376,7 @@ void reload_text_view() {
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view)), "", 0);
 
     // The text up to its terminator, as a zero-terminated string shows it.
-    const int stored = root.text ? root.text_length.load() : 0;
+    const int stored = root.text && root.attributes ? root.text_length.load() : 0;
     const size_t length = stored > 0 ? strnlen(root.text, static_cast<size_t>(stored)) : 0;
     if (length == 0) return;
     view_load = std::make_unique<ViewLoad>();
