@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/catalogue.h"
@@ -17,7 +17,7 @@
 namespace window_test {
 namespace {
 
-// A key pressed and released in `window`, delivered through GTK's own
+// A key pressed in `window`, delivered through GTK's own
 // dispatch as the keyboard would deliver it.
 void send_key(GtkWidget* window, guint keyval) {
     GdkWindow* gdk_window = gtk_widget_get_window(window);
@@ -38,50 +38,22 @@ void send_key(GtkWidget* window, guint keyval) {
     g_free(keys);
     gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
     gtk_main_do_event(event);
-    event->key.type = GDK_KEY_RELEASE;
-    gtk_main_do_event(event);
     gdk_event_free(event);
 }
 
-// Presses Escape, from a 20 ms timer, once in the first modal dialog shown
-// while it lives (the code under test waits in its nested loop). Should the
-// dialog still be there 3 s later, its first button is clicked so the test
-// fails instead of hanging.
-class EscapeOnce {
-   public:
-    EscapeOnce() { timer_ = g_timeout_add(20, tick, this); }
-    ~EscapeOnce() { g_source_remove(timer_); }
-    EscapeOnce(const EscapeOnce&) = delete;
-    EscapeOnce& operator=(const EscapeOnce&) = delete;
-    bool sent() const { return sent_; }
-    bool gave_up() const { return gave_up_; }
-
-   private:
-    static gboolean tick(gpointer data) {
-        EscapeOnce* self = static_cast<EscapeOnce*>(data);
-        GtkWidget* dialog = grab_window();
-        if (!dialog || !gtk_widget_get_mapped(dialog)) return G_SOURCE_CONTINUE;
-        if (!self->sent_) {
-            self->sent_ = true;
-            self->deadline_ = g_get_monotonic_time() + 3 * G_USEC_PER_SEC;
+// For a DialogAnswerer step: presses Escape in the dialog at once, and lets
+// the step's click through only if the dialog is still there 3 s later, so a
+// broken Escape fails the test instead of hanging it.
+DialogAnswerer::Ready escape_first() {
+    auto deadline = std::make_shared<gint64>(0);
+    return [deadline](GtkWidget* dialog) {
+        if (*deadline == 0) {
+            *deadline = g_get_monotonic_time() + 3 * G_USEC_PER_SEC;
             send_key(dialog, GDK_KEY_Escape);
-        } else if (!self->gave_up_ && g_get_monotonic_time() > self->deadline_) {
-            self->gave_up_ = true;
-            std::vector<GtkWidget*> all = descendants(dialog);
-            for (GtkWidget* w : all)
-                if (GTK_IS_BUTTON(w)) {
-                    gtk_button_clicked(GTK_BUTTON(w));
-                    break;
-                }
         }
-        return G_SOURCE_CONTINUE;
-    }
-
-    guint timer_ = 0;
-    bool sent_ = false;
-    bool gave_up_ = false;
-    gint64 deadline_ = 0;
-};
+        return g_get_monotonic_time() > *deadline;
+    };
+}
 
 bool mapped(GtkWidget* window) {
     return run_until([&] { return gtk_widget_get_mapped(window); }, 5000);
@@ -95,15 +67,15 @@ class DialogKeys : public Fixture {};
 
 TEST_F(DialogKeys, EscapeAnswersAQuestionNoAndClosesAMessage) {
     {
-        EscapeOnce escape;
+        DialogAnswerer answer;
+        answer.click("Yes", escape_first());
         EXPECT_EQ(Sicher("Caution!", "Erase everything?", nullptr, "Yes", "No"), 0);
-        EXPECT_TRUE(escape.sent());
-        EXPECT_FALSE(escape.gave_up());
+        EXPECT_EQ(answer.answered(), 0u);
     }
-    EscapeOnce escape;
+    DialogAnswerer answer;
+    answer.click("OK", escape_first());
     show_error_and_wait("Something went wrong.", nullptr, nullptr);
-    EXPECT_TRUE(escape.sent());
-    EXPECT_FALSE(escape.gave_up());
+    EXPECT_EQ(answer.answered(), 0u);
 }
 
 TEST_F(DialogKeys, EscapeIsACloseRequestThatTheDialogMayIgnore) {
