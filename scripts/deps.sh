@@ -22,9 +22,11 @@ kx_need_packages() {
 }
 
 # What building the program needs.
-KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev)
+# glib-compile-resources (libglib2.0-dev-bin) compiles the icon in.
+KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev libglib2.0-dev-bin)
 # What the tests need on top.
+# librsvg2-common: GdkPixbuf's SVG loader, which draws the window icon.
 KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
-    x11-utils clang-format)
+    x11-utils clang-format librsvg2-common)
 # What building and checking the Debian package needs on top of the build.
 KX_PACKAGE_PACKAGES=(dpkg-dev debhelper lintian appstream desktop-file-utils man-db)

@@ -133,6 +133,7 @@ constexpr std::string_view RTF_HEADER =
     "\\pard\\plain\\s1\\f0 ";
 constexpr std::string_view RTF_PARAGRAPH = "\n\\par\\pard\\plain\\s1\\f0 ";
 constexpr std::string_view RTF_TRAILER = "\n\\par\n\\par}";
+// rtf_half_points (export.h) in RTF's words; the text view scales by the same.
 constexpr std::string_view RTF_SIZES[4] = {"\\fs16 ", "\\fs20 ", "\\fs24 ", "\\fs28 "};
 
 constexpr Piece rtf_piece(unsigned char c) {

@@ -17,6 +17,7 @@
 //   export_ascii/rtf/latex  as ExportText in that format, save_name untouched
 //   get_format_string_opt   "ascii", "rtf", "latex" or null
 // The formats' names for people are the save dialog's (ui/save_dialog.h).
+//   rtf_half_points         the RTF font size of each size class
 #pragma once
 
 #include <cstdio>
@@ -25,6 +26,10 @@
 // `format` (FORMAT_*). `stream`, when given, is used rather than `path`.
 int write_export(const char* path, FILE* stream, int format, const char* text,
                  const unsigned char* attributes, int length);
+
+// The RTF font size of each size class in half points (\fs16 to \fs28: 8, 10,
+// 12 and 14 point). The text view scales its font in the same steps.
+constexpr int rtf_half_points[4] = {16, 20, 24, 28};
 
 int ExportText(const char* path, FILE* stream);
 int export_ascii(const char* path, FILE* stream);

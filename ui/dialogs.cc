@@ -28,6 +28,18 @@ void destroy_dialog_clicked(GtkWidget*, gpointer dialog) {
     gtk_widget_destroy(GTK_WIDGET(dialog));
 }
 
+// Escape asks a dialog to close exactly as the window manager's close button
+// does: gtk_window_close delivers the same delete event, so each dialog's own
+// "delete-event" handler decides, and a dialog that ignores closing ignores
+// Escape too. Connected after the default handler, so a focused widget that
+// uses Escape itself keeps it.
+gboolean dialog_key_pressed(GtkWidget* window, GdkEventKey* event, gpointer) {
+    const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
+    if (event->keyval != GDK_KEY_Escape || modifiers != 0) return FALSE;
+    gtk_window_close(GTK_WINDOW(window));
+    return TRUE;
+}
+
 struct ConfirmState {
     GtkWidget* dialog;
     int result;
@@ -71,6 +83,7 @@ GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons) {
     gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
     // Sized by their content; nothing in them gains from a larger window.
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    g_signal_connect_after(window, "key-press-event", G_CALLBACK(dialog_key_pressed), nullptr);
     if (root.main_window) {
         gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(root.main_window));
         gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);

@@ -30,6 +30,7 @@
 // A new top-level dialog window, transient for the main window when it exists,
 // with a vertical box (border `border`) over a homogeneous button row. The
 // boxes are returned through `vbox` and `buttons`; the window is not shown.
+// Escape in it is a close request, the same as the window manager's.
 GtkWidget* kx_dialog_new(int border, GtkWidget** vbox, GtkWidget** buttons);
 // A label for an ISO-8859-1 text, packed at the start of `vbox` (expand, fill,
 // padding 5). A null text adds nothing and returns null.

@@ -9,14 +9,20 @@
 // parent path once every '_' is removed. `ExchangeMenubar` replaces the menu
 // bar (and its accelerators) after a language change. Quitting and closing ask
 // first while the store holds unsaved text; the window's destruction ends the
-// main loop.
+// main loop. The text view shows each size class of the store in its own font
+// size (the RTF export's sizes relative to the normal class), one tag per run.
+// The first window also gives the program its name, "KESTRIX", and the icon
+// every window shows.
 //
 //   OpenMainWindow      builds and shows the window, stores its handles in root
 //   CopyMenuItems       the table with paths in root.language (g_free the block)
 //   menubar_new         a new menu bar; sets root.accel_group
 //   ExchangeMenubar     rebuilds the menu bar in the current language
 //   set_main_title      "KESTRIX V1.0 ..." in the current language
-//   reload_text_view    shows the whole store in the text view again
+//   reload_text_view    shows the whole store in the text view again: the first
+//                       32768 characters at once, the rest step by step while
+//                       the main loop is otherwise idle (a megabyte at once
+//                       would stall it)
 //   quit_program, main_window_delete, main_window_destroy: ending the program
 //   watch_quit_signals  SIGINT, SIGTERM and SIGHUP end the run as Quit does:
 //                       a running download is cancelled and a running erase

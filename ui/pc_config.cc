@@ -170,6 +170,9 @@ void ConfigurePC() {
 
     GtkWidget* ok = kx_dialog_add_button(buttons, tOK[l]);
     g_signal_connect(ok, "clicked", G_CALLBACK(pc_config_ok), w);
+    // Enter in the device field presses OK.
+    g_signal_connect_swapped(gtk_bin_get_child(GTK_BIN(w->device_combo)), "activate",
+                             G_CALLBACK(gtk_button_clicked), ok);
     GtkWidget* cancel = kx_dialog_add_button(buttons, tCancel[l]);
     g_signal_connect(cancel, "clicked", G_CALLBACK(pc_config_cancel), w);
     gtk_widget_show(w->dialog);

@@ -9,11 +9,18 @@
 // nor would a failed path be remembered. With its own response the dialog
 // enters directories, asks before overwriting and reports a failed export
 // itself, in the interface language.
+//
+// The name field follows the format: a name ending in the extension of one
+// format gets the extension of the format chosen instead; any other name
+// stays as typed. With no file saved yet the field proposes
+// "scans-YYYY-MM-DD" (today) with the format's extension; the overwrite
+// question guards it like any other name.
 #include "ui/save_dialog.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
+#include <string>
 
 #include "app/catalogue.h"
 #include "app/state.h"
@@ -24,6 +31,40 @@
 namespace {
 
 constexpr int SAVE_RESPONSE_OK = 1;
+
+// The file-name extension of each format.
+const char* const format_extensions[FORMAT_COUNT] = {".txt", ".rtf", ".tex"};
+
+int valid_format(int format) {
+    return format >= 0 && format < FORMAT_COUNT ? format : FORMAT_ASCII;
+}
+
+// `name` (UTF-8) with its extension replaced by that of `format` (g_free), or
+// null when it ends in no format's extension or in this one already. The
+// extension must follow a name: ".txt" alone, or "dir/.txt", is a name.
+char* name_for_format(const char* name, int format) {
+    const size_t len = std::strlen(name);
+    for (int i = 0; i < FORMAT_COUNT; i++) {
+        const size_t ext_len = std::strlen(format_extensions[i]);
+        if (len <= ext_len || name[len - ext_len - 1] == '/') continue;
+        if (g_ascii_strcasecmp(name + len - ext_len, format_extensions[i]) != 0) continue;
+        if (i == format) return nullptr;
+        const std::string stem(name, len - ext_len);
+        return g_strconcat(stem.c_str(), format_extensions[format], nullptr);
+    }
+    return nullptr;
+}
+
+// "scans-YYYY-MM-DD" with today's local date and the format's extension
+// (g_free).
+char* proposed_name(int format) {
+    GDateTime* now = g_date_time_new_now_local();
+    gchar* date = now ? g_date_time_format(now, "%Y-%m-%d") : nullptr;
+    char* name = g_strconcat("scans-", date ? date : "", format_extensions[format], nullptr);
+    g_free(date);
+    if (now) g_date_time_unref(now);
+    return name;
+}
 
 // The chooser's name field in the file-system encoding (g_free).
 char* typed_name(GtkFileChooser* chooser) {
@@ -111,9 +152,7 @@ GtkWidget* format_chooser_row(SaveWidgets* w) {
     for (int i = 0; i < FORMAT_COUNT; i++) {
         combo_append_latin1(w->format_combo, get_format_string(i));
     }
-    const int current =
-        root.save_format >= 0 && root.save_format < FORMAT_COUNT ? root.save_format : FORMAT_ASCII;
-    gtk_combo_box_set_active(GTK_COMBO_BOX(w->format_combo), current);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(w->format_combo), valid_format(root.save_format));
 
     gtk_box_pack_end(GTK_BOX(row), w->format_combo, TRUE, TRUE, 0);
     gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 0);
@@ -141,6 +180,19 @@ int chosen_format(GtkWidget* combo) {
     }
     g_free(text);
     return format;
+}
+
+// "changed" of the format combo: the name's extension follows the format.
+void format_changed(GtkComboBox* combo, gpointer record) {
+    SaveWidgets* w = static_cast<SaveWidgets*>(record);
+    const int format = gtk_combo_box_get_active(combo);
+    if (format < 0 || format >= FORMAT_COUNT) return;
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
+    gchar* name = gtk_file_chooser_get_current_name(chooser);
+    char* renamed = name ? name_for_format(name, format) : nullptr;
+    if (renamed) gtk_file_chooser_set_current_name(chooser, renamed);
+    g_free(renamed);
+    g_free(name);
 }
 
 void save_dialog_response(GtkDialog* dialog, gint response, gpointer record) {
@@ -203,11 +255,15 @@ void Save() {
     } else {
         gchar* cwd = g_get_current_dir();
         gtk_file_chooser_set_current_folder(chooser, cwd);
-        gtk_file_chooser_set_current_name(chooser, "");
+        char* proposal = proposed_name(valid_format(root.save_format));
+        gtk_file_chooser_set_current_name(chooser, proposal);
+        g_free(proposal);
         g_free(cwd);
     }
 
     gtk_file_chooser_set_extra_widget(chooser, format_chooser_row(w));
+    // Connected once the preset choice stands: the name as preset stays.
+    g_signal_connect(w->format_combo, "changed", G_CALLBACK(format_changed), w);
 
     g_signal_connect(w->file_selection, "response", G_CALLBACK(save_dialog_response), w);
     g_signal_connect(w->file_selection, "destroy", G_CALLBACK(save_dialog_destroy), w);

@@ -7,7 +7,9 @@
 // grab. OK enters a directory when the name is one, asks its own "Caution!"
 // question before overwriting a file, and exports through ExportText; only a
 // successful export closes the dialog, after a failure the three error lines
-// are shown and the dialog stays for another try.
+// are shown and the dialog stays for another try. The name's extension
+// (.txt, .rtf, .tex) follows the chosen format; with no file saved yet the
+// name proposed is "scans-YYYY-MM-DD" of today with the format's extension.
 //
 //   get_format_string_lang  the format's catalogue name in root.language, or null
 //   get_format_string       the name the format list shows (= _lang)

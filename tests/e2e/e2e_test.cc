@@ -159,6 +159,8 @@ TEST(EndToEnd, DownloadSaveThroughTheDialogThenQuitWithoutQuestion) {
     ASSERT_FALSE(save.empty());
     const std::string target = p.files.file("scans.txt");
     xdotool({"windowfocus", "--sync", save});
+    // The name field proposes a name: replace all of it.
+    xdotool({"key", "ctrl+a"});
     xdotool({"type", "--delay", "20", target});
     xdotool({"key", "Return"});
     ASSERT_TRUE(window_gone("^Save text$", 10000));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/catalogue.h"
 #include "app/state.h"
 #include "support/gui.h"
+#include "text/export.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
 
@@ -87,13 +89,89 @@ bool main_loop_ends_after(void (*action)()) {
     return !run.guard_fired;
 }
 
+// Appends `text` with the size class of each character taken in turn from
+// `classes`, in blocks of the pen's size.
+void store_sized(const std::string& text, const std::vector<int>& classes) {
+    std::vector<unsigned char> pairs;
+    for (size_t i = 0; i < text.size(); i++) {
+        pairs.push_back(static_cast<unsigned char>(text[i]));
+        pairs.push_back(static_cast<unsigned char>(0x40 | classes[i % classes.size()]));
+        if (pairs.size() == 254 || i + 1 == text.size()) {
+            ASSERT_EQ(store_block(pairs.data(), static_cast<int>(pairs.size() / 2)), 1);
+            pairs.clear();
+        }
+    }
+}
+
+// Characters of the view whose font scale is not the one of their size class
+// (the RTF size over the normal size); a character under no tag or under
+// several counts as wrong too.
+int wrongly_sized() {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    const int length = gtk_text_buffer_get_char_count(buffer);
+    int wrong = 0;
+    GtkTextIter at;
+    gtk_text_buffer_get_start_iter(buffer, &at);
+    while (gtk_text_iter_get_offset(&at) < length) {
+        GtkTextIter next = at;
+        gtk_text_iter_forward_to_tag_toggle(&next, nullptr);
+        GSList* tags = gtk_text_iter_get_tags(&at);
+        double scale = 0;
+        if (g_slist_length(tags) == 1) g_object_get(tags->data, "scale", &scale, nullptr);
+        g_slist_free(tags);
+        for (int i = gtk_text_iter_get_offset(&at); i < gtk_text_iter_get_offset(&next); i++) {
+            const int k = root.attributes[i] & 3;
+            if (std::abs(scale - rtf_half_points[k] / 20.0) > 1e-9) wrong++;
+        }
+        if (gtk_text_iter_get_offset(&next) <= gtk_text_iter_get_offset(&at)) return -1;
+        at = next;
+    }
+    return wrong;
+}
+
+bool view_holds_store() {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    return gtk_text_buffer_get_char_count(buffer) == root.text_length.load();
+}
+
 class MainWindow : public Fixture {};
+
+TEST_F(MainWindow, EachRunOfASizeClassShowsInItsSize) {
+    OpenMainWindow();
+    // Large texts go in over several main-loop turns; a reload meanwhile
+    // starts over. Runs of one to nine characters, line ends among them.
+    std::string text;
+    for (int i = 0; text.size() < 45000; i++)
+        text += "Zeile " + std::to_string(i) + ": Gr\374\337e und ein langer Satz.\n";
+    store_sized(text, {0, 1, 1, 2, 3, 3, 3, 1, 0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1});
+    reload_text_view();
+    setup_data();
+    store_sized(text, {3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 2});
+    reload_text_view();
+    ASSERT_TRUE(run_until(view_holds_store, 60000));
+    run_for(50);
+    EXPECT_EQ(view_text(), utf8(text.c_str()));
+    EXPECT_EQ(wrongly_sized(), 0);
+
+    // A short text is all in the view, sized, as soon as the reload returns.
+    setup_data();
+    store_sized("small normal large larger\nback", {0, 1, 2, 3});
+    reload_text_view();
+    EXPECT_EQ(view_text(), "small normal large larger\nback");
+    EXPECT_EQ(wrongly_sized(), 0);
+}
 
 TEST_F(MainWindow, LayoutAndHandles) {
     store_text("Gr\374\337e aus dem Lesestift");
     OpenMainWindow();
     ASSERT_NE(root.main_window, nullptr);
     EXPECT_EQ(window_title(root.main_window), "KESTRIX V1.0 \xc2\xa9 KESTRIX developers");
+    // Windows without a title of their own show the program's name; all show
+    // its icon, drawn from the SVG compiled in.
+    EXPECT_STREQ(g_get_application_name(), "KESTRIX");
+    GList* icons = gtk_window_get_default_icon_list();
+    EXPECT_GE(g_list_length(icons), 1u);
+    g_list_free(icons);
     EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(root.main_window)), 10u);
     int w = 0, h = 0;
     gtk_window_get_default_size(GTK_WINDOW(root.main_window), &w, &h);
