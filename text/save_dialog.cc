@@ -108,7 +108,7 @@ GtkWidget* format_row(SaveWidgets* w) {
     GtkWidget* label = gtk_label_new(label_text);
     g_free(label_text);
 
-    // A plain combo: only the three names can be chosen.
+    // A plain combo: only the formats' names can be chosen.
     w->format_combo = gtk_combo_box_text_new();
     for (int i = 0; i < FORMAT_COUNT; i++) {
         const char* name = get_format_string(i);

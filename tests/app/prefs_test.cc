@@ -271,8 +271,10 @@ TEST_F(PrefsRead, KeywordsAreExactPrefixes) {
 }
 
 TEST_F(PrefsRead, SaveFormats) {
-    const std::pair<const char*, int> accepted[] = {
-        {" LaTeX\n", FORMAT_LATEX}, {"  rtfd\n", FORMAT_RTF}, {"\tascii", FORMAT_ASCII}};
+    const std::pair<const char*, int> accepted[] = {{" LaTeX\n", FORMAT_LATEX},
+                                                    {"  rtfd\n", FORMAT_RTF},
+                                                    {"\tascii", FORMAT_ASCII},
+                                                    {" UTF8\n", FORMAT_UTF8}};
     for (const auto& c : accepted) {
         root.save_format = -1;
         EXPECT_EQ(read_with(std::string("Save as:") + c.first), "");

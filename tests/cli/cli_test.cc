@@ -129,10 +129,10 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
     // Options are handled in order, so a valid option before -h leaves -h to
     // end the run with status 0.
     const std::vector<std::vector<std::string>> ok = {
-        {"-s", "38400", "-h"},    {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
-        {"-sp", "300", "-h"},     {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
-        {"-f", "Latex2e", "-h"},  {"-fo=asciitext", "-h"},  {"-d", "/dev/ttyS0", "-h"},
-        {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
+        {"-s", "38400", "-h"},      {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
+        {"-sp", "300", "-h"},       {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
+        {"-f", "Latex2e", "-h"},    {"-fo=asciitext", "-h"},  {"-f", "UTF8", "-h"},
+        {"-d", "/dev/ttyS0", "-h"}, {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
     };
     for (const auto& args : ok) {
         TempDir home;
@@ -144,7 +144,7 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
 }
 
 TEST(CommandLine, UnknownFormatHasNoLineEnd) {
-    for (const char* f : {"tex", "rt", ""}) {
+    for (const char* f : {"tex", "rt", "utf", ""}) {
         TempDir home;
         RunResult r = run_kestrix(home.path(), {"-f", f});
         EXPECT_EQ(r.status, 1) << f;
