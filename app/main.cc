@@ -36,6 +36,7 @@
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
 #include "ui/progress.h"
+#include "ui/toolkit_locale.h"
 
 namespace {
 
@@ -304,6 +305,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    start_toolkit_locale(root.language);
     gtk_init(&argc, &argv);
     OpenMainWindow();
     watch_quit_signals();

@@ -25,6 +25,10 @@ typedef struct _GtkAccelGroup GtkAccelGroup;
 // Language index, shared by the interface language and the pen's languages.
 enum { LANG_DE = 0, LANG_EN = 1, LANG_FR = 2, LANG_ES = 3, LANG_IT = 4, LANG_COUNT = 5 };
 
+// The two-letter (ISO 639-1) code of each language index: "de", "en", "fr",
+// "es", "it", as locale names and LANGUAGE use them.
+extern const char* const language_codes[LANG_COUNT];
+
 // Export formats (`save_format`).
 enum { FORMAT_ASCII = 0, FORMAT_RTF = 1, FORMAT_LATEX = 2, FORMAT_UTF8 = 3, FORMAT_COUNT = 4 };
 
