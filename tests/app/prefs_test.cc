@@ -67,6 +67,8 @@ class PrefsTest : public ::testing::Test {
         had_home_ = h != nullptr;
         if (h) old_home_ = h;
         setenv("HOME", home.path().c_str(), 1);
+        // A missing file's messages in English, whatever the machine speaks.
+        setenv("LC_ALL", "C", 1);
         old_umask_ = umask(022);
         SetDefaultPreferences();
         root.save_format = FORMAT_ASCII;
