@@ -9,7 +9,8 @@
 // language names, each in its own language.
 //
 // Bytes above 127 are written as octal escapes in the source, so the program
-// writes ISO-8859-1 without converting anything.
+// holds ISO-8859-1 bytes; they are converted only at the toolkit's edge
+// (ui/convert.h) and for a terminal that takes UTF-8 (app/terminal.h).
 //
 // Each row is written once, in app/catalogue.def, which makes its declaration
 // here, its definition and its entry in `catalogue_rows`: adding a row is one

@@ -9,8 +9,16 @@
 // -list prints the serial devices found and ends. -erase (batch only, standard
 // output a regular file) erases the pen once its text is safely in that file.
 // A batch download shows a live counts line when standard error is a terminal.
+//
+// Locale: LC_CTYPE is taken from the environment first thing, and only it, so
+// that messages reach a UTF-8 terminal as UTF-8 (app/terminal.h) while the
+// options and the preferences file are read with the C locale's rules for
+// numbers. Window mode sets the whole locale before gtk_init
+// (ui/toolkit_locale.h); nothing after that reads or writes a number with the
+// locale's rules (the PC configuration's speeds are integers: atol and "%d").
 #include <getopt.h>
 #include <gtk/gtk.h>
+#include <locale.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,11 +29,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "app/catalogue.h"
 #include "app/prefs.h"
 #include "app/state.h"
+#include "app/terminal.h"
 #include "pen/devices.h"
 #include "pen/download.h"
 #include "pen/protocol.h"
@@ -36,6 +46,7 @@
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
 #include "ui/progress.h"
+#include "ui/toolkit_locale.h"
 
 namespace {
 
@@ -66,23 +77,29 @@ const struct option options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// A catalogue row in the interface language, as the terminal takes it.
+std::string message(const MessageText& row) {
+    return terminal_text(row[root.language]);
+}
+
 void print_usage(FILE* out) {
-    const int l = root.language;
-    std::fprintf(out, "%s\n", tusage1[l]);
-    std::fprintf(out, "  -h, -help:            %s\n", tusage2[l]);
-    std::fprintf(out, "  -batch:               %s\n", tusage3[l]);
-    std::fprintf(out, "  -d, -device <device>: %s\n", tusage4[l]);
-    std::fprintf(out, "  -s, -speed <speed>:   %s\n", tusage5[l]);
-    std::fprintf(out, "  -f, -format <format>: %s\n", tusage6[l]);
-    std::fprintf(out, "  -list:                %s\n", tusage7[l]);
-    std::fprintf(out, "  -erase:               %s\n", tusage8[l]);
+    std::fprintf(out, "%s\n", message(tusage1).c_str());
+    std::fprintf(out, "  -h, -help:            %s\n", message(tusage2).c_str());
+    std::fprintf(out, "  -batch:               %s\n", message(tusage3).c_str());
+    std::fprintf(out, "  -d, -device <device>: %s\n", message(tusage4).c_str());
+    std::fprintf(out, "  -s, -speed <speed>:   %s\n", message(tusage5).c_str());
+    std::fprintf(out, "  -f, -format <format>: %s\n", message(tusage6).c_str());
+    std::fprintf(out, "  -list:                %s\n", message(tusage7).c_str());
+    std::fprintf(out, "  -erase:               %s\n", message(tusage8).c_str());
 }
 
 // -erase: set by the command line, acted on after a batch export.
 int erase_after_export = 0;
 
 // -list: one line per device found, in the order of the PC configuration
-// dialog. An empty list is no failure; a failed write is.
+// dialog. An empty list is no failure; a failed write is. Paths and udev's
+// descriptions are the system's bytes (UTF-8 or ASCII as a rule) and are
+// written as they are.
 [[noreturn]] void list_devices() {
     std::vector<SerialDevice> found;
     device_source.find(&found);
@@ -104,7 +121,7 @@ void check_erase_option() {
     else if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
         problem = &terase_nofile;
     if (!problem) return;
-    std::fprintf(stderr, "%s\n", (*problem)[root.language]);
+    std::fprintf(stderr, "%s\n", message(*problem).c_str());
     std::exit(1);
 }
 
@@ -116,19 +133,21 @@ void set_speed_option(const char* arg) {
             return;
         }
     }
-    std::fprintf(stderr, "%s: %s", twrongspeed[root.language], arg);
+    // The word is the terminal's own bytes: written as it came.
+    std::fprintf(stderr, "%s: %s", message(twrongspeed).c_str(), arg);
     std::exit(1);
 }
 
 void set_format_option(const char* arg) {
     for (int i = 0; i < FORMAT_COUNT; i++) {
         const char* name = get_format_string_opt(i);
-        if (strncasecmp(arg, name, std::strlen(name)) == 0) {
+        // ASCII case rules: in a Turkish locale "I" is not the capital "i".
+        if (g_ascii_strncasecmp(arg, name, std::strlen(name)) == 0) {
             root.save_format = i;
             return;
         }
     }
-    std::fprintf(stderr, "%s: %s", twrongformat[root.language], arg);
+    std::fprintf(stderr, "%s: %s", message(twrongformat).c_str(), arg);
     std::exit(1);
 }
 
@@ -161,7 +180,7 @@ void parse_command_line(int argc, char** argv) {
                 int bad = optind - 1;
                 if (bad < 1) bad = 1;
                 if (bad >= argc) bad = argc - 1;
-                std::fprintf(stderr, "%s: %s\n", toption[root.language], argv[bad]);
+                std::fprintf(stderr, "%s: %s\n", message(toption).c_str(), argv[bad]);
                 print_usage(stderr);
                 std::exit(1);
             }
@@ -220,7 +239,8 @@ void draw_batch_progress() {
     char line[COUNTS_SIZE];
     counts_line(line, sizeof line, root.text_length, root.scan_count);
     // A terminal that takes no more output ends the display, not the download.
-    if (std::fprintf(stderr, "\r%s", line) < 0) progress_on = false;
+    if (std::fprintf(stderr, "\r%s", terminal_text(line).c_str()) < 0) progress_on = false;
+    // Blanked by characters: the ISO-8859-1 line has one byte for each.
     progress_width = std::max(progress_width, std::strlen(line));
     progress_drawn = std::chrono::steady_clock::now();
 }
@@ -290,6 +310,7 @@ int transfer_batch() {
 }
 
 int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
     clear_root();
     setup_data();
     SetDefaultPreferences();
@@ -304,6 +325,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    start_toolkit_locale(root.language);
     gtk_init(&argc, &argv);
     OpenMainWindow();
     watch_quit_signals();

@@ -8,6 +8,10 @@
 // g_file_set_contents_full, which writes a temporary file beside the target
 // and renames it over the target: the old file stays whole when anything
 // fails. A symbolic link is followed to the file it names, so the link stays.
+//
+// Messages quote values and lines of the file, ISO-8859-1 like the catalogue,
+// through terminal_text; paths are the system's bytes and are written as they
+// are.
 #include "app/prefs.h"
 
 #include <fcntl.h>
@@ -20,9 +24,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "app/terminal.h"
 #include "pen/serial.h"
 #include "text/export.h"
 
@@ -48,6 +55,18 @@ int lang() {
 bool usable_path(const char* path) {
     const size_t n = std::strlen(path);
     return n > 0 && n <= static_cast<size_t>(PREFS_PATH_MAX);
+}
+
+// A catalogue row in the interface language, as the terminal takes it.
+std::string message(const MessageText& row) {
+    return terminal_text(row[lang()]);
+}
+
+// "Error in line N: <problem>: <value>"; the value carries the line end read
+// from the file, if any.
+void report_value(long line, const MessageText& problem, const char* value) {
+    std::fprintf(stderr, "%s %ld: %s: %s", message(terrorline).c_str(), line,
+                 message(problem).c_str(), terminal_text(value).c_str());
 }
 
 bool starts_with(const char* line, const char* keyword) {
@@ -79,7 +98,7 @@ void read_language(const char* value, long line) {
             return;
         }
     }
-    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twronglang[lang()], value);
+    report_value(line, twronglang, value);
 }
 
 void read_speed(const char* value, long line) {
@@ -91,7 +110,7 @@ void read_speed(const char* value, long line) {
             return;
         }
     }
-    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twrongspeed[lang()], value);
+    report_value(line, twrongspeed, value);
 }
 
 void read_format(const char* value, long line) {
@@ -103,14 +122,15 @@ void read_format(const char* value, long line) {
             return;
         }
     }
-    std::fprintf(stderr, "%s %ld: %s: %s", terrorline[lang()], line, twrongformat[lang()], value);
+    report_value(line, twrongformat, value);
 }
 
 void read_line(const char* line, long number) {
     if (line[0] == ';' || line[0] == '\n') return;
     const char* colon = std::strchr(line, ':');
     if (!colon) {
-        std::fprintf(stderr, "%s %ld: %s\n", terrorline[lang()], number, tnocolumn[lang()]);
+        std::fprintf(stderr, "%s %ld: %s\n", message(terrorline).c_str(), number,
+                     message(tnocolumn).c_str());
         return;
     }
     const char* value = colon + 1;
@@ -125,8 +145,8 @@ void read_line(const char* line, long number) {
     } else if (starts_with(line, p_saveform)) {
         read_format(value, number);
     } else {
-        std::fprintf(stderr, "%s %ld: %s:\n  %s", terrorline[lang()], number, twrongkeyword[lang()],
-                     line);
+        std::fprintf(stderr, "%s %ld: %s:\n  %s", message(terrorline).c_str(), number,
+                     message(twrongkeyword).c_str(), terminal_text(line).c_str());
     }
 }
 
@@ -256,7 +276,10 @@ int ReadPreferences() {
     char* path = preferences_path();
     FILE* file = usable_path(path) ? open_for_reading(path) : nullptr;
     if (!file) {
-        std::fprintf(stderr, "%s %s\n%s\n", tnopreffile1[lang()], path, tnopreffile2[lang()]);
+        // No settings: the desktop's language, in which this message is written too.
+        root.language = desktop_language();
+        std::fprintf(stderr, "%s %s\n%s\n", message(tnopreffile1).c_str(), path,
+                     message(tnopreffile2).c_str());
         g_free(path);
         return 0;
     }
@@ -264,7 +287,7 @@ int ReadPreferences() {
     long number = 0;
     while (std::fgets(line, sizeof line, file)) {
         if (std::ftell(file) > READ_MAX) {
-            std::fprintf(stderr, "%s: %s\n", tpreftoolarge[lang()], path);
+            std::fprintf(stderr, "%s: %s\n", message(tpreftoolarge).c_str(), path);
             break;
         }
         number++;
@@ -278,8 +301,28 @@ int ReadPreferences() {
 void SavePreferences() {
     char* path = preferences_path();
     if (!usable_path(path) || !write_preferences(path))
-        std::fprintf(stderr, "%s: %s\n", tprefsaveerr[lang()], path);
+        std::fprintf(stderr, "%s: %s\n", message(tprefsaveerr).c_str(), path);
     g_free(path);
+}
+
+int desktop_language() {
+    // As gettext does: with LC_ALL, LC_MESSAGES or LANG naming the C locale
+    // (or none set), LANGUAGE is not asked and the messages are English.
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        locale = g_getenv(name);
+        if (locale && locale[0] != '\0') break;
+        locale = nullptr;
+    }
+    if (!locale || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0)
+        return LANG_EN;
+    // The list holds every entry of LANGUAGE (or the locale's name) followed
+    // by its shorter forms: "de_AT.UTF-8", "de_AT", "de.UTF-8", "de".
+    for (const gchar* const* name = g_get_language_names(); *name; name++) {
+        for (int i = 0; i < LANG_COUNT; i++)
+            if (std::strcmp(*name, language_codes[i]) == 0) return i;
+    }
+    return LANG_EN;
 }
 
 char* preferences_path() {

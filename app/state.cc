@@ -4,6 +4,7 @@
 
 AppState root;
 const char* const kx_version = "1.0";
+const char* const language_codes[LANG_COUNT] = {"de", "en", "fr", "es", "it"};
 
 void clear_root() {
     root.mode = 0;

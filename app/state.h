@@ -25,8 +25,12 @@ typedef struct _GtkAccelGroup GtkAccelGroup;
 // Language index, shared by the interface language and the pen's languages.
 enum { LANG_DE = 0, LANG_EN = 1, LANG_FR = 2, LANG_ES = 3, LANG_IT = 4, LANG_COUNT = 5 };
 
+// The two-letter (ISO 639-1) code of each language index: "de", "en", "fr",
+// "es", "it", as locale names and LANGUAGE use them.
+extern const char* const language_codes[LANG_COUNT];
+
 // Export formats (`save_format`).
-enum { FORMAT_ASCII = 0, FORMAT_RTF = 1, FORMAT_LATEX = 2, FORMAT_COUNT = 3 };
+enum { FORMAT_ASCII = 0, FORMAT_RTF = 1, FORMAT_LATEX = 2, FORMAT_UTF8 = 3, FORMAT_COUNT = 4 };
 
 constexpr int DEVICE_MAX = 80;       // characters of `device`, terminator not counted
 constexpr int SAVE_NAME_MAX = 4095;  // characters of `save_name`, terminator not counted
@@ -46,7 +50,7 @@ struct AppState {
     int language;  // interface language index, always 0..4
     int speed;     // always a rate of the speed table
     char device[DEVICE_MAX + 1];
-    int save_format;  // always 0..2
+    int save_format;  // always 0..3
     char save_name[SAVE_NAME_MAX + 1];
 
     // Main window; null until the window exists.

@@ -130,14 +130,16 @@ double time_export(const std::string& path) {
     return seconds_since(start);
 }
 
-// Runs the three formats on the store as it stands; false when a target is missed.
+// Runs every format on the store as it stands; false when a target is missed.
 bool run_formats(const std::string& dir, const char* text_name, bool* failed) {
     struct Format {
         int format;
         const char* name;
     };
-    const Format formats[] = {
-        {FORMAT_ASCII, "ascii"}, {FORMAT_RTF, "rtf"}, {FORMAT_LATEX, "latex"}};
+    const Format formats[] = {{FORMAT_ASCII, "ascii"},
+                              {FORMAT_RTF, "rtf"},
+                              {FORMAT_LATEX, "latex"},
+                              {FORMAT_UTF8, "utf8"}};
     bool met = true;
     for (const Format& f : formats) {
         root.save_format = f.format;

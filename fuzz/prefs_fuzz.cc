@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int r = ReadPreferences();
     assert(r == 1);
     assert(root.language >= 0 && root.language <= 4);
-    assert(root.save_format >= 0 && root.save_format <= 2);
+    assert(root.save_format >= 0 && root.save_format < FORMAT_COUNT);
     bool known = false;
     for (int i = 0; i < SPEED_COUNT; i++) known = known || root.speed == get_speed(i);
     assert(known);

@@ -1,12 +1,12 @@
-// Export formats: a text with its attributes written as ISO-8859-1 text, RTF
-// or LaTeX.
+// Export formats: a text with its attributes written as ISO-8859-1 text, RTF,
+// LaTeX or UTF-8 text.
 //
 // Each format is a row of `formats`: its option name and its writer. A writer is one loop over the
 // characters that appends to one output buffer; `flush` hands the buffer to fwrite when it is
 // nearly full, so output goes out in large pieces whose counts are checked (one fwrite per
 // character would be many times slower). After the first short write nothing
-// more is written. A format that turns each byte into bytes of its own (UTF-8
-// text, for one) is a piece table and a loop like write_rtf's without sizes.
+// more is written. A format that turns each byte into bytes of its own is a
+// piece table and a loop like write_rtf's; UTF-8 text is one without sizes.
 #include "text/export.h"
 
 #include <algorithm>
@@ -281,6 +281,39 @@ char* write_latex(Output& out, char* p, Text text) {
     return put(out, p, LATEX_TRAILER);
 }
 
+// UTF-8 text is the ASCII export with every byte above 127, an ISO-8859-1
+// character, written as the two bytes of the same character in UTF-8; every
+// other byte stays as it is.
+constexpr Piece utf8_piece(unsigned char c) {
+    if (c < 0x80) return piece({static_cast<char>(c)});
+    return piece({static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))});
+}
+constexpr PieceTable utf8_pieces = make_table(utf8_piece);
+
+// Runs of ASCII, most of any prose, are copied BLOCK bytes at a time.
+char* write_utf8(Output& out, char* p, Text text) {
+    char* const last = limit(out);
+    for (size_t i = 0; i < text.length;) {
+        if (p > last) {
+            p = flush(out, p);
+            if (!p) return nullptr;
+        }
+        if (text.length - i >= BLOCK) {
+            std::uint64_t block;
+            std::memcpy(&block, text.chars + i, BLOCK);
+            if ((block & 0x8080808080808080u) == 0) {
+                std::memcpy(p, &block, BLOCK);
+                p += BLOCK;
+                i += BLOCK;
+                continue;
+            }
+        }
+        for (const size_t end = std::min(i + BLOCK, text.length); i < end; i++)
+            p = copy(p, utf8_pieces[text.chars[i]]);
+    }
+    return p;
+}
+
 struct Format {
     const char* option;  // command line and preferences file
     char* (*write)(Output&, char*, Text);
@@ -290,6 +323,7 @@ const Format formats[] = {
     {"ascii", write_ascii},
     {"rtf", write_rtf},
     {"latex", write_latex},
+    {"utf8", write_utf8},
 };
 static_assert(sizeof formats / sizeof formats[0] == FORMAT_COUNT, "one row per export format");
 

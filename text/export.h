@@ -1,11 +1,13 @@
-// Export formats: a text written out as ISO-8859-1 text, RTF or LaTeX.
+// Export formats: a text written out as ISO-8859-1 text, RTF, LaTeX or UTF-8
+// text.
 //
 // Principles of operation: `write_export` is the exporter. It takes the
 // characters, their attribute bytes, their count and the format, and writes
 // either to the named file (opened "w", closed at the end) or to a stream the
 // caller passed (flushed, left open); it reads no program state. RTF and LaTeX
 // turn the size class of each character (bits 0-1 of its attribute) into
-// font-size commands and escape their special characters. A failed write,
+// font-size commands and escape their special characters. UTF-8 text is the
+// ISO-8859-1 text converted, character for character. A failed write,
 // flush or close is a failure; nothing is printed.
 //
 // `ExportText`, which the rest of the program calls, exports the text store of
@@ -15,7 +17,7 @@
 //   write_export            1 written, 0 failed or unknown format
 //   ExportText              1 exported, 0 failed; path copied into save_name first
 //   export_ascii/rtf/latex  as ExportText in that format, save_name untouched
-//   get_format_string_opt   "ascii", "rtf", "latex" or null
+//   get_format_string_opt   "ascii", "rtf", "latex", "utf8" or null
 // The formats' names for people are the save dialog's (ui/save_dialog.h).
 //   rtf_half_points         the RTF font size of each size class
 #pragma once

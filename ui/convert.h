@@ -2,7 +2,8 @@
 // GTK 3 takes only UTF-8. Every text handed to a widget passes `to_utf8`, every
 // text read back from a widget into the state passes `from_utf8` (paths read
 // from the file chooser use g_filename_from_utf8 instead). Nowhere else is text
-// converted.
+// converted for the toolkit; messages for a terminal have their own edge
+// (app/terminal.h).
 //
 // The helpers below convert, hand the text to the widget and free the copy,
 // so no caller writes that sequence again.

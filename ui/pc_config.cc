@@ -15,6 +15,7 @@
 #include "ui/convert.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/toolkit_locale.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ void apply_language(GtkWidget* combo) {
     g_free(name);
     if (language == root.language) return;
     root.language = language;
+    set_toolkit_language(language);
     // The dialog also opens at the first start over the main window; without
     // a window there is no menu bar to rebuild.
     if (root.main_window) ExchangeMenubar();

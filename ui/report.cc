@@ -4,6 +4,7 @@
 
 #include "app/catalogue.h"
 #include "app/state.h"
+#include "app/terminal.h"
 #include "pen/protocol.h"
 #include "ui/dialogs.h"
 
@@ -41,10 +42,8 @@ void show_response_and_wait(int code) {
     if (count == 0) return;
     const int l = root.language;
     if (root.batch) {
-        if (count == 3)
-            std::fprintf(stderr, "%s\n%s\n%s\n", (*rows[0])[l], (*rows[1])[l], (*rows[2])[l]);
-        else
-            std::fprintf(stderr, "%s\n", (*rows[0])[l]);
+        for (int i = 0; i < count; i++)
+            std::fprintf(stderr, "%s\n", terminal_text((*rows[i])[l]).c_str());
         return;
     }
     show_error_and_wait((*rows[0])[l], count == 3 ? (*rows[1])[l] : nullptr,

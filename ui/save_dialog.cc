@@ -33,7 +33,8 @@ namespace {
 constexpr int SAVE_RESPONSE_OK = 1;
 
 // The file-name extension of each format.
-const char* const format_extensions[FORMAT_COUNT] = {".txt", ".rtf", ".tex"};
+// UTF-8 text is text as much as the ISO-8859-1 kind.
+const char* const format_extensions[FORMAT_COUNT] = {".txt", ".rtf", ".tex", ".txt"};
 
 int valid_format(int format) {
     return format >= 0 && format < FORMAT_COUNT ? format : FORMAT_ASCII;
@@ -147,7 +148,7 @@ GtkWidget* format_chooser_row(SaveWidgets* w) {
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
     GtkWidget* label = label_new_latin1(tfs_format[l]);
 
-    // A plain combo: only the three names can be chosen.
+    // A plain combo: only the formats' names can be chosen.
     w->format_combo = gtk_combo_box_text_new();
     for (int i = 0; i < FORMAT_COUNT; i++) {
         combo_append_latin1(w->format_combo, get_format_string(i));
@@ -207,7 +208,7 @@ void save_dialog_response(GtkDialog* dialog, gint response, gpointer record) {
 }  // namespace
 
 // The formats' names for people, in the order of FORMAT_*.
-const MessageText* const format_names[] = {&tfs_ASCII, &tfs_RTF, &tfs_LaTeX};
+const MessageText* const format_names[] = {&tfs_ASCII, &tfs_RTF, &tfs_LaTeX, &tfs_UTF8};
 static_assert(sizeof format_names / sizeof format_names[0] == FORMAT_COUNT,
               "one name per export format");
 

@@ -78,6 +78,8 @@ class PrefsTest : public ::testing::Test {
         had_home_ = h != nullptr;
         if (h) old_home_ = h;
         setenv("HOME", home.path().c_str(), 1);
+        // A missing file's messages in English, whatever the machine speaks.
+        setenv("LC_ALL", "C", 1);
         old_umask_ = umask(022);
         SetDefaultPreferences();
         root.save_format = FORMAT_ASCII;
@@ -282,8 +284,10 @@ TEST_F(PrefsRead, KeywordsAreExactPrefixes) {
 }
 
 TEST_F(PrefsRead, SaveFormats) {
-    const std::pair<const char*, int> accepted[] = {
-        {" LaTeX\n", FORMAT_LATEX}, {"  rtfd\n", FORMAT_RTF}, {"\tascii", FORMAT_ASCII}};
+    const std::pair<const char*, int> accepted[] = {{" LaTeX\n", FORMAT_LATEX},
+                                                    {"  rtfd\n", FORMAT_RTF},
+                                                    {"\tascii", FORMAT_ASCII},
+                                                    {" UTF8\n", FORMAT_UTF8}};
     for (const auto& c : accepted) {
         root.save_format = -1;
         EXPECT_EQ(read_with(std::string("Save as:") + c.first), "");

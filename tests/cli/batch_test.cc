@@ -102,6 +102,17 @@ TEST(Batch, LatexExport) {
     EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 38400, "latex"));
 }
 
+TEST(Batch, Utf8ExportIsConvertedOnceOnAUtf8Terminal) {
+    Pen pen("Gr\374\337e\n");
+    ASSERT_TRUE(pen.sim->ok());
+    TempDir home;
+    RunResult r = run_program({KESTRIX_BIN, "-batch", "-f", "utf8", "-d", pen.sim->tty()},
+                              {"HOME=" + home.path(), "LC_ALL=C.UTF-8", "LANGUAGE="});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Gr\303\274\303\237e\n");
+    EXPECT_EQ(read_file(home.file(".kxrc")), prefs(pen.sim->tty(), 38400, "utf8"));
+}
+
 TEST(Batch, EmptyPenExportsEmptyStore) {
     Pen pen("");
     ASSERT_TRUE(pen.sim->ok());

@@ -37,6 +37,19 @@ std::string missing(const TempDir& home) {
            "\nStarting with default values.\n";
 }
 
+// kestrix with HOME and only the locale variables in `locale`: the runner's
+// own are emptied first (an empty one counts as unset), and LC_CTYPE=C keeps
+// the bytes as stored, whatever locales the machine has, unless LC_ALL is set.
+RunResult run_in_locale(const std::string& home, const std::vector<std::string>& locale,
+                        const std::vector<std::string>& args) {
+    std::vector<std::string> env = {
+        "HOME=" + home, "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LC_CTYPE=C", "LANG="};
+    env.insert(env.end(), locale.begin(), locale.end());
+    std::vector<std::string> argv = {KESTRIX_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, env);
+}
+
 // The preferences file is created only by runs that save it.
 void expect_no_preferences(const TempDir& home) {
     EXPECT_FALSE(file_exists(home.file(".kxrc")));
@@ -129,10 +142,10 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
     // Options are handled in order, so a valid option before -h leaves -h to
     // end the run with status 0.
     const std::vector<std::vector<std::string>> ok = {
-        {"-s", "38400", "-h"},    {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
-        {"-sp", "300", "-h"},     {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
-        {"-f", "Latex2e", "-h"},  {"-fo=asciitext", "-h"},  {"-d", "/dev/ttyS0", "-h"},
-        {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
+        {"-s", "38400", "-h"},      {"--speed=115200", "-h"}, {"-s", "57600baud", "-h"},
+        {"-sp", "300", "-h"},       {"-f", "RTF", "-h"},      {"-format", "latex2e", "-h"},
+        {"-f", "Latex2e", "-h"},    {"-fo=asciitext", "-h"},  {"-f", "UTF8", "-h"},
+        {"-d", "/dev/ttyS0", "-h"}, {"-dev=/dev/null", "-h"}, {"-de", "/x", "-h"},
     };
     for (const auto& args : ok) {
         TempDir home;
@@ -144,7 +157,7 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
 }
 
 TEST(CommandLine, UnknownFormatHasNoLineEnd) {
-    for (const char* f : {"tex", "rt", ""}) {
+    for (const char* f : {"tex", "rt", "utf", ""}) {
         TempDir home;
         RunResult r = run_kestrix(home.path(), {"-f", f});
         EXPECT_EQ(r.status, 1) << f;
@@ -182,6 +195,52 @@ TEST(CommandLine, WordsThatAreNotOptionsAreIgnored) {
     RunResult r = run_kestrix(home.path(), {"stray", "-h", "words"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, kEnglishUsage);
+}
+
+TEST(CommandLine, MessagesReachAUtf8TerminalAsUtf8AndAnyOtherAsTheyAre) {
+    TempDir home;
+    write_file(home.file(".kxrc"), "Language: Deutsch\nSave as: \344rger\n");
+    // No settings in there; that path and the speed word are the system's UTF-8.
+    const std::string elsewhere = home.file("J\303\274rgen");
+    for (const std::string locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+        const bool utf8 = locale == "LC_ALL=C.UTF-8";
+        auto shown = [&](const std::string& latin1) { return utf8 ? utf8_of(latin1) : latin1; };
+        RunResult r = run_in_locale(home.path(), {locale}, {"-h"});
+        EXPECT_EQ(r.out, shown(usage(LANG_DE))) << locale;
+        EXPECT_EQ(r.err, shown("Fehler in Zeile 2: Unbekanntes Format: \344rger\n")) << locale;
+
+        r = run_in_locale(elsewhere, {locale, "LANGUAGE=de"}, {"-s", "600\303\274"});
+        const int l = utf8 ? LANG_DE : LANG_EN;  // the C locale ignores LANGUAGE
+        EXPECT_EQ(r.err, shown(tnopreffile1[l]) + " " + elsewhere + "/.kxrc\n" +
+                             shown(tnopreffile2[l]) + "\n" + shown(twrongspeed[l]) +
+                             ": 600\303\274");
+    }
+}
+
+TEST(CommandLine, WithoutPreferencesTheDesktopsLanguageIsUsed) {
+    struct Case {
+        std::vector<std::string> locale;
+        const char* preferences;  // none when null
+        int language;
+    };
+    const Case cases[] = {
+        {{"LANG=de_AT.UTF-8"}, nullptr, LANG_DE},
+        {{"LANGUAGE=nl:it_IT", "LANG=fr_FR.UTF-8"}, nullptr, LANG_IT},
+        {{"LC_MESSAGES=es_ES", "LANG=de_DE.UTF-8"}, nullptr, LANG_ES},
+        {{"LANG=nl_NL.UTF-8"}, nullptr, LANG_EN},
+        {{"LANGUAGE=de", "LC_ALL=C"}, nullptr, LANG_EN},
+        {{"LANG=de_DE.UTF-8"}, "Language: Fran\347ais\n", LANG_FR},
+    };
+    for (const Case& c : cases) {
+        TempDir home;
+        if (c.preferences) write_file(home.file(".kxrc"), c.preferences);
+        RunResult r = run_in_locale(home.path(), c.locale, {"-h"});
+        EXPECT_EQ(r.out, usage(c.language)) << c.locale[0];
+        const int l = c.language;
+        EXPECT_EQ(r.err, c.preferences ? ""
+                                       : std::string(tnopreffile1[l]) + " " + home.file(".kxrc") +
+                                             "\n" + tnopreffile2[l] + "\n");
+    }
 }
 
 }  // namespace

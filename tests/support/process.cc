@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -26,6 +27,15 @@ TempDir::~TempDir() {
     std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
     int rc = std::system(cmd.c_str());
     (void)rc;
+}
+
+std::string utf8_of(const std::string& latin1) {
+    gsize size = 0;
+    gchar* utf8 = g_convert(latin1.data(), static_cast<gssize>(latin1.size()), "UTF-8",
+                            "ISO-8859-1", nullptr, &size, nullptr);
+    std::string out = utf8 ? std::string(utf8, size) : "(not converted)";
+    g_free(utf8);
+    return out;
 }
 
 std::string read_file(const std::string& path) {

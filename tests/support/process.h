@@ -21,6 +21,9 @@ class TempDir {
     std::string path_;
 };
 
+// ISO-8859-1 bytes as UTF-8, converted by GLib as iconv would.
+std::string utf8_of(const std::string& latin1);
+
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal, or -1 when it timed out
     std::string out;

@@ -94,6 +94,21 @@ TEST_F(ExportFormats, EmptyStoreWritesHeaderAndTrailerOnly) {
     }
 }
 
+TEST_F(ExportFormats, Utf8IsTheAsciiTextConvertedForEveryByte) {
+    // Every byte value in every size class, at every offset of an 8-byte block
+    // (259 bytes a round), over more than one output buffer.
+    std::vector<TextRun> runs;
+    for (int round = 0; round < 600; round++) {
+        std::string all(256, '\0');
+        for (int c = 0; c < 256; c++) all[static_cast<size_t>(c)] = static_cast<char>(c);
+        runs.push_back({all + "abc", static_cast<unsigned char>(round % 4)});
+    }
+    fill_store(runs);
+    const std::string ascii = exported(FORMAT_ASCII);
+    ASSERT_EQ(ascii.size(), 600u * 259u);
+    EXPECT_TRUE(exported(FORMAT_UTF8) == utf8_of(ascii));
+}
+
 TEST_F(ExportFormats, LineEndsStartParagraphs) {
     // RTF repeats the size after every paragraph; LaTeX keeps it.
     fill_store("ab\nc");
@@ -316,7 +331,7 @@ TEST_F(ExportFailure, FullDeviceFailsWhetherAtWriteOrAtClose) {
     // A short text fails only when the file is closed; a long one at a write.
     for (size_t size : {size_t{3}, size_t{400000}}) {
         fill_store(std::string(size, 'x'));
-        for (int format : {FORMAT_ASCII, FORMAT_RTF, FORMAT_LATEX}) {
+        for (int format : {FORMAT_ASCII, FORMAT_RTF, FORMAT_LATEX, FORMAT_UTF8}) {
             root.save_format = format;
             EXPECT_EQ(ExportText("/dev/full", nullptr), 0) << size << " " << format;
             EXPECT_EQ(root.unsaved, 1);
@@ -328,7 +343,7 @@ TEST_F(ExportFailure, FullDeviceFailsWhetherAtWriteOrAtClose) {
 TEST_F(ExportFailure, FullStreamFailsAndStaysOpen) {
     for (size_t size : {size_t{3}, size_t{400000}}) {
         fill_store(std::string(size, 'x'));
-        for (int format : {FORMAT_ASCII, FORMAT_RTF, FORMAT_LATEX}) {
+        for (int format : {FORMAT_ASCII, FORMAT_RTF, FORMAT_LATEX, FORMAT_UTF8}) {
             FILE* f = std::fopen("/dev/full", "w");
             ASSERT_NE(f, nullptr);
             root.save_format = format;

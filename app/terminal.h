@@ -1,0 +1,25 @@
+// Messages for a person on standard output and standard error, in the
+// terminal's character set.
+//
+// Principles of operation: the catalogue's texts, and the values quoted from
+// the preferences file, are ISO-8859-1. main() sets LC_CTYPE from the
+// environment before anything is written; when that locale's character set
+// (nl_langinfo(CODESET)) is UTF-8, `terminal_text` gives a text converted to
+// UTF-8, in any other locale (the C locale included) the bytes unchanged, as
+// they were always written. Only ISO-8859-1 texts pass through here: bytes that
+// came from the system (paths, command-line words, device descriptions from
+// udev) are already in the terminal's character set and are written as they
+// are, and export data on standard output are never converted.
+//
+//   terminal_is_utf8  true when the locale's character set is UTF-8
+//   terminal_text     an ISO-8859-1 text as the terminal takes it
+#pragma once
+
+#include <string>
+
+bool terminal_is_utf8();
+
+// `latin1` (null counts as empty) converted to UTF-8 when the terminal takes
+// UTF-8, else its bytes as they are. Meant as an argument of one fprintf:
+// terminal_text(row[l]).c_str().
+std::string terminal_text(const char* latin1);
