@@ -11,21 +11,14 @@
 void* (*store_realloc)(void* block, size_t size) = g_try_realloc;
 
 void setup_data() {
-    if (root.text != nullptr) g_free(root.text);
-    if (root.attributes != nullptr) g_free(root.attributes);
-
-    root.text_capacity = 0;
-    root.text_length = 0;
-    root.scan_count = 0;
-    root.unsaved = 0;
-    root.text = nullptr;
-    root.attributes = nullptr;
-
+    g_free(root.text);
+    g_free(root.attributes);
     root.text = static_cast<char*>(g_malloc(STORE_STEP));
     root.attributes = static_cast<unsigned char*>(g_malloc(STORE_STEP));
     root.text[0] = '\0';
-    root.text_length = 0;
     root.text_capacity = STORE_STEP;
+    root.text_length = 0;
+    root.scan_count = 0;
     root.unsaved = 0;
 }
 
