@@ -351,5 +351,42 @@ TEST_F(SaveDialogTest, TextsFollowInterfaceLanguage) {
     EXPECT_EQ(label_texts(extra), std::vector<std::string>{utf8(tfs_format[LANG_DE])});
 }
 
+// Nothing saved yet: the name proposed is today's scans; a name ending in a
+// format's extension follows the format chosen, any other stays as typed.
+TEST_F(SaveDialogTest, ProposedNameAndExtensionThatFollowsTheFormat) {
+    GDateTime* now = g_date_time_new_now_local();
+    gchar* date = g_date_time_format(now, "%Y-%m-%d");
+    const std::string stem = std::string("scans-") + date;
+    g_free(date);
+    g_date_time_unref(now);
+    write_file(dir.file(stem + ".rtf"), "old");
+    store_text("new text");
+    GtkWidget* dialog = open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(name(dialog), stem + ".txt");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_RTF);
+    EXPECT_EQ(name(dialog), stem + ".rtf");
+
+    // The proposal is asked about like any other existing file.
+    {
+        DialogAnswerer answer;
+        answer.click("No");
+        press_ok(dialog);
+        EXPECT_TRUE(answer.finished());
+    }
+    EXPECT_EQ(read_file(dir.file(stem + ".rtf")), "old");
+
+    type(dialog, "notes.TXT");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_LATEX);
+    EXPECT_EQ(name(dialog), "notes.tex");
+    for (const char* typed : {"notes.doc", "notes", ".rtf", "sub/.rtf"}) {
+        type(dialog, typed);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_ASCII);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(combo(dialog)), FORMAT_LATEX);
+        EXPECT_EQ(name(dialog), typed);
+    }
+    gtk_widget_destroy(dialog);
+}
+
 }  // namespace
 }  // namespace window_test
