@@ -77,20 +77,15 @@ const struct option options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// A catalogue row in the interface language, as the terminal takes it.
-std::string message(const MessageText& row) {
-    return terminal_text(row[root.language]);
-}
-
 void print_usage(FILE* out) {
-    std::fprintf(out, "%s\n", message(tusage1).c_str());
-    std::fprintf(out, "  -h, -help:            %s\n", message(tusage2).c_str());
-    std::fprintf(out, "  -batch:               %s\n", message(tusage3).c_str());
-    std::fprintf(out, "  -d, -device <device>: %s\n", message(tusage4).c_str());
-    std::fprintf(out, "  -s, -speed <speed>:   %s\n", message(tusage5).c_str());
-    std::fprintf(out, "  -f, -format <format>: %s\n", message(tusage6).c_str());
-    std::fprintf(out, "  -list:                %s\n", message(tusage7).c_str());
-    std::fprintf(out, "  -erase:               %s\n", message(tusage8).c_str());
+    std::fprintf(out, "%s\n", terminal_message(tusage1).c_str());
+    std::fprintf(out, "  -h, -help:            %s\n", terminal_message(tusage2).c_str());
+    std::fprintf(out, "  -batch:               %s\n", terminal_message(tusage3).c_str());
+    std::fprintf(out, "  -d, -device <device>: %s\n", terminal_message(tusage4).c_str());
+    std::fprintf(out, "  -s, -speed <speed>:   %s\n", terminal_message(tusage5).c_str());
+    std::fprintf(out, "  -f, -format <format>: %s\n", terminal_message(tusage6).c_str());
+    std::fprintf(out, "  -list:                %s\n", terminal_message(tusage7).c_str());
+    std::fprintf(out, "  -erase:               %s\n", terminal_message(tusage8).c_str());
 }
 
 // -erase: set by the command line, acted on after a batch export.
@@ -121,7 +116,7 @@ void check_erase_option() {
     else if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
         problem = &terase_nofile;
     if (!problem) return;
-    std::fprintf(stderr, "%s\n", message(*problem).c_str());
+    std::fprintf(stderr, "%s\n", terminal_message(*problem).c_str());
     std::exit(1);
 }
 
@@ -134,7 +129,7 @@ void set_speed_option(const char* arg) {
         }
     }
     // The word is the terminal's own bytes: written as it came.
-    std::fprintf(stderr, "%s: %s", message(twrongspeed).c_str(), arg);
+    std::fprintf(stderr, "%s: %s", terminal_message(twrongspeed).c_str(), arg);
     std::exit(1);
 }
 
@@ -147,7 +142,7 @@ void set_format_option(const char* arg) {
             return;
         }
     }
-    std::fprintf(stderr, "%s: %s", message(twrongformat).c_str(), arg);
+    std::fprintf(stderr, "%s: %s", terminal_message(twrongformat).c_str(), arg);
     std::exit(1);
 }
 
@@ -180,7 +175,7 @@ void parse_command_line(int argc, char** argv) {
                 int bad = optind - 1;
                 if (bad < 1) bad = 1;
                 if (bad >= argc) bad = argc - 1;
-                std::fprintf(stderr, "%s: %s\n", message(toption).c_str(), argv[bad]);
+                std::fprintf(stderr, "%s: %s\n", terminal_message(toption).c_str(), argv[bad]);
                 print_usage(stderr);
                 std::exit(1);
             }

@@ -57,16 +57,11 @@ bool usable_path(const char* path) {
     return n > 0 && n <= static_cast<size_t>(PREFS_PATH_MAX);
 }
 
-// A catalogue row in the interface language, as the terminal takes it.
-std::string message(const MessageText& row) {
-    return terminal_text(row[lang()]);
-}
-
 // "Error in line N: <problem>: <value>"; the value carries the line end read
 // from the file, if any.
 void report_value(long line, const MessageText& problem, const char* value) {
-    std::fprintf(stderr, "%s %ld: %s: %s", message(terrorline).c_str(), line,
-                 message(problem).c_str(), terminal_text(value).c_str());
+    std::fprintf(stderr, "%s %ld: %s: %s", terminal_message(terrorline).c_str(), line,
+                 terminal_message(problem).c_str(), terminal_text(value).c_str());
 }
 
 bool starts_with(const char* line, const char* keyword) {
@@ -129,8 +124,8 @@ void read_line(const char* line, long number) {
     if (line[0] == ';' || line[0] == '\n') return;
     const char* colon = std::strchr(line, ':');
     if (!colon) {
-        std::fprintf(stderr, "%s %ld: %s\n", message(terrorline).c_str(), number,
-                     message(tnocolumn).c_str());
+        std::fprintf(stderr, "%s %ld: %s\n", terminal_message(terrorline).c_str(), number,
+                     terminal_message(tnocolumn).c_str());
         return;
     }
     const char* value = colon + 1;
@@ -145,8 +140,8 @@ void read_line(const char* line, long number) {
     } else if (starts_with(line, p_saveform)) {
         read_format(value, number);
     } else {
-        std::fprintf(stderr, "%s %ld: %s:\n  %s", message(terrorline).c_str(), number,
-                     message(twrongkeyword).c_str(), terminal_text(line).c_str());
+        std::fprintf(stderr, "%s %ld: %s:\n  %s", terminal_message(terrorline).c_str(), number,
+                     terminal_message(twrongkeyword).c_str(), terminal_text(line).c_str());
     }
 }
 
@@ -278,8 +273,8 @@ int ReadPreferences() {
     if (!file) {
         // No settings: the desktop's language, in which this message is written too.
         root.language = desktop_language();
-        std::fprintf(stderr, "%s %s\n%s\n", message(tnopreffile1).c_str(), path,
-                     message(tnopreffile2).c_str());
+        std::fprintf(stderr, "%s %s\n%s\n", terminal_message(tnopreffile1).c_str(), path,
+                     terminal_message(tnopreffile2).c_str());
         g_free(path);
         return 0;
     }
@@ -287,7 +282,7 @@ int ReadPreferences() {
     long number = 0;
     while (std::fgets(line, sizeof line, file)) {
         if (std::ftell(file) > READ_MAX) {
-            std::fprintf(stderr, "%s: %s\n", message(tpreftoolarge).c_str(), path);
+            std::fprintf(stderr, "%s: %s\n", terminal_message(tpreftoolarge).c_str(), path);
             break;
         }
         number++;
@@ -301,7 +296,7 @@ int ReadPreferences() {
 void SavePreferences() {
     char* path = preferences_path();
     if (!usable_path(path) || !write_preferences(path))
-        std::fprintf(stderr, "%s: %s\n", message(tprefsaveerr).c_str(), path);
+        std::fprintf(stderr, "%s: %s\n", terminal_message(tprefsaveerr).c_str(), path);
     g_free(path);
 }
 

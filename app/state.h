@@ -60,10 +60,7 @@ struct AppState {
     GtkAccelGroup* accel_group;
     GtkWidget* text_view;
 
-    // Text store (text/store.h). Written by the download worker; the progress
-    // tick reads text_length and scan_count while it runs: atomic.
-    //
-    // Written by the download (the worker in window mode) only while the
+    // Text store (text/store.h). Written by the download (the worker in window mode) only while the
     // progress dialog's grab keeps the main thread from touching the store;
     // the main thread reads text, attributes, capacity and unsaved only after
     // the tick has joined the worker.

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "app/state.h"
+
 bool terminal_is_utf8() {
     // Asked each time rather than kept: the locale is set once at start-up,
     // and the answer costs a string comparison.
@@ -23,4 +25,9 @@ std::string terminal_text(const char* latin1) {
     std::string text(utf8);
     g_free(utf8);
     return text;
+}
+
+std::string terminal_message(const MessageText& row) {
+    const int l = root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
+    return terminal_text(row[l]);
 }

@@ -13,9 +13,12 @@
 //
 //   terminal_is_utf8  true when the locale's character set is UTF-8
 //   terminal_text     an ISO-8859-1 text as the terminal takes it
+//   terminal_message  a catalogue row in the interface language, likewise
 #pragma once
 
 #include <string>
+
+#include "app/catalogue.h"
 
 bool terminal_is_utf8();
 
@@ -23,3 +26,7 @@ bool terminal_is_utf8();
 // UTF-8, else its bytes as they are. Meant as an argument of one fprintf:
 // terminal_text(row[l]).c_str().
 std::string terminal_text(const char* latin1);
+
+// `row` in root.language (English while that is out of range), as
+// terminal_text gives it.
+std::string terminal_message(const MessageText& row);

@@ -43,7 +43,7 @@ void show_response_and_wait(int code) {
     const int l = root.language;
     if (root.batch) {
         for (int i = 0; i < count; i++)
-            std::fprintf(stderr, "%s\n", terminal_text((*rows[i])[l]).c_str());
+            std::fprintf(stderr, "%s\n", terminal_message(*rows[i]).c_str());
         return;
     }
     show_error_and_wait((*rows[0])[l], count == 3 ? (*rows[1])[l] : nullptr,
