@@ -135,8 +135,8 @@ void erase_finish(ProgressRecord*, int result) {
     if (result != PEN_OK) show_response_and_wait(result);
 }
 
-const ProgressOperation transfer_operation = {read_text, 1, transfer_tick, transfer_finish};
-const ProgressOperation erase_operation = {clear_flash, 0, nullptr, erase_finish};
+const ProgressOperation transfer_operation = {read_text, 1, 0, transfer_tick, transfer_finish};
+const ProgressOperation erase_operation = {clear_flash, 0, 1, nullptr, erase_finish};
 
 // The dialog, its record, the worker and the tick; `fill` adds the
 // operation's labels and buttons. After a failed start the dialog is gone
@@ -223,7 +223,7 @@ gboolean progress_poll(gpointer data) {
     int result = PEN_ERR_TRANSFER;
     const int joined = join_worker(record->thread, &result);
     if (quit_requested()) end_window_mode();
-    if (joined || !record->operation->cancellable) record->operation->finish(record, result);
+    if (joined || record->operation->finish_unjoined) record->operation->finish(record, result);
     // Frees the record and removes this timer: nothing may follow.
     gtk_widget_destroy(record->dialog);
     return TRUE;

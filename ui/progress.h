@@ -30,10 +30,11 @@ struct ProgressRecord;
 
 // What differs between the two operations; everything else is one skeleton.
 struct ProgressOperation {
-    int (*run)();                                        // on the worker: read_text or clear_flash
-    int cancellable;                                     // Cancel button; close request = Cancel
-    void (*tick)(ProgressRecord* record);                // each tick while running, or null
-    void (*finish)(ProgressRecord* record, int result);  // after a successful join
+    int (*run)();                          // on the worker: read_text or clear_flash
+    int cancellable;                       // Cancel button; close request = Cancel
+    int finish_unjoined;                   // finish with PEN_ERR_TRANSFER when the join fails
+    void (*tick)(ProgressRecord* record);  // each tick while running, or null
+    void (*finish)(ProgressRecord* record, int result);  // after the join
 };
 
 // Belongs to its dialog: made by the menu action, freed by the "destroy"
