@@ -232,6 +232,12 @@ int PenSim::wait_exit(int timeout_ms) {
     return status;
 }
 
+void PenSim::unplug() {
+    if (hold_fd_ < 0) hold_fd_ = open(tty_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    stop();
+}
+
 PenSim::~PenSim() {
     stop();
+    if (hold_fd_ >= 0) close(hold_fd_);
 }

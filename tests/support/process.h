@@ -68,9 +68,14 @@ class PenSim {
     int wait_exit(int timeout_ms);
     // Stops the simulator and returns its exit status.
     int stop();
+    // Stops the simulator as if the pen were pulled out: its terminal path
+    // vanishes, and stays vanished until this object goes, as the test keeps
+    // the far side open so that no later pseudo-terminal takes the number.
+    void unplug();
 
    private:
     pid_t pid_ = -1;
     int out_fd_ = -1;
+    int hold_fd_ = -1;
     std::string tty_;
 };
