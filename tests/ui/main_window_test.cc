@@ -205,10 +205,10 @@ TEST_F(MainWindow, LongTextScrollsInsteadOfGrowingTheWindow) {
     store_text(text);
     OpenMainWindow();
     ASSERT_TRUE(run_until([] { return gtk_widget_get_mapped(root.main_window); }, 5000));
-    run_for(200);
-    EXPECT_LT(gtk_widget_get_allocated_height(root.main_window), 1000);
     GtkAdjustment* adj = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(root.text_view));
-    EXPECT_GT(gtk_adjustment_get_upper(adj), gtk_adjustment_get_page_size(adj));
+    EXPECT_TRUE(run_until(
+        [&] { return gtk_adjustment_get_upper(adj) > gtk_adjustment_get_page_size(adj); }, 5000));
+    EXPECT_LT(gtk_widget_get_allocated_height(root.main_window), 1000);
 }
 
 TEST_F(MainWindow, ReloadReplacesTheWholeView) {
