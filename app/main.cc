@@ -16,6 +16,7 @@
 // numbers. Window mode sets the whole locale before gtk_init
 // (ui/toolkit_locale.h); nothing after that reads or writes a number with the
 // locale's rules (the PC configuration's speeds are integers: atol and "%d").
+#include <fcntl.h>
 #include <getopt.h>
 #include <gtk/gtk.h>
 #include <locale.h>
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +135,16 @@ void set_speed_option(const char* arg) {
     std::exit(1);
 }
 
+// A longer name is refused rather than cut: the cut name would be some other
+// device, which -erase would then erase and the settings file keep.
+void set_device_option(const char* arg) {
+    if (std::strlen(arg) > static_cast<size_t>(DEVICE_MAX)) {
+        std::fprintf(stderr, "%s: %s\n", terminal_message(tdevice_toolong).c_str(), arg);
+        std::exit(1);
+    }
+    copy_bounded(root.device, arg, DEVICE_MAX);
+}
+
 void set_format_option(const char* arg) {
     for (int i = 0; i < FORMAT_COUNT; i++) {
         const char* name = get_format_string_opt(i);
@@ -157,7 +169,7 @@ void parse_command_line(int argc, char** argv) {
                 root.batch = 1;
                 break;
             case OPT_DEVICE:
-                copy_bounded(root.device, optarg, DEVICE_MAX);
+                set_device_option(optarg);
                 break;
             case OPT_SPEED:
                 set_speed_option(optarg);
@@ -260,12 +272,55 @@ void end_batch_progress() {
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(progress_width), "");
 }
 
+// Descriptors 0, 1 and 2 that were closed at start: they are opened on the
+// null device, so that the serial line or the display connection never gets
+// one of them and debug output or messages never reach the pen. Standard
+// output closed this way still takes no export.
+bool stdout_was_closed = false;
+
+void open_closed_standard_descriptors() {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) stdout_was_closed = true;
+        const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        // open() takes the lowest free number, which is this one.
+        if (null != fd && null >= 0) close(null);
+    }
+}
+
+// The export's failure with the system's reason; 0, as the run has failed.
+int export_failed(int error) {
+    std::fprintf(stderr, "%s: %s\n", terminal_message(texport_failed).c_str(),
+                 std::strerror(error != 0 ? error : EIO));
+    return 0;
+}
+
+// The text on standard output, flushed: a failure that shows only at the
+// flush is still a failure. 1 written, 0 failed and reported.
+int export_to_stdout() {
+    if (stdout_was_closed) return export_failed(EBADF);
+    errno = 0;
+    if (!ExportText(nullptr, stdout)) return export_failed(errno);
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return export_failed(errno);
+    return 1;
+}
+
 // -erase after a complete export: the text is on disk before the pen forgets
 // it. An empty pen is left alone. 1 done or nothing to do, 0 failed (an erase
 // failure is reported as every pen result is).
 int erase_after_batch_export() {
     if (root.text_length == 0) return 1;
-    if (fsync(STDOUT_FILENO) != 0) return 0;
+    if (fsync(STDOUT_FILENO) != 0) return export_failed(errno);
+    // A file removed after the shell opened it, or replaced by an editor's
+    // save during the download, has no name left: the text would be gone
+    // with the pen's.
+    struct stat st;
+    if (fstat(STDOUT_FILENO, &st) != 0) return export_failed(errno);
+    if (st.st_nlink == 0) {
+        std::fprintf(stderr, "%s\n", terminal_message(terase_unlinked).c_str());
+        return 0;
+    }
     const int r = clear_flash();
     if (r == PEN_OK) return 1;
     show_response_and_wait(r);
@@ -291,9 +346,7 @@ int transfer_batch() {
     // Nothing is written and nothing saved for a run asked to end.
     if (batch_signal != 0) end_by_signal(batch_signal);
     if (r == PEN_OK) {
-        if (!ExportText(nullptr, stdout)) return 0;
-        // A failure that shows only at the flush is still a failure.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 0;
+        if (!export_to_stdout()) return 0;
         const int ok = erase_after_export ? erase_after_batch_export() : 1;
         // A signal during the erase, which is not cut short: it ends the run
         // once the pen has answered; the text is in the file already.
@@ -305,6 +358,7 @@ int transfer_batch() {
 }
 
 int main(int argc, char** argv) {
+    open_closed_standard_descriptors();
     setlocale(LC_CTYPE, "");
     clear_root();
     setup_data();
@@ -324,6 +378,7 @@ int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
     OpenMainWindow();
     watch_quit_signals();
+    tell_kept_text();
     if (!have_preferences) ConfigurePC();
     gtk_main();
     SavePreferences();

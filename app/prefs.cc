@@ -120,7 +120,31 @@ void read_format(const char* value, long line) {
     report_value(line, twrongformat, value);
 }
 
-void read_line(const char* line, long number) {
+// A device name longer than the field is an error, not cut: the cut name
+// would be some other device.
+void read_device(const char* value, long line) {
+    const char* word = value + std::strspn(value, "\n\t ");
+    if (std::strcspn(word, "\n\t ") > static_cast<size_t>(DEVICE_MAX)) {
+        report_value(line, tdevice_toolong, value);
+        return;
+    }
+    read_word(value, root.device, DEVICE_MAX);
+}
+
+// A carriage return before the line feed (or at the end of the file) belongs
+// to the line end, as files written on other systems have it.
+void strip_carriage_return(char* line) {
+    const size_t n = std::strlen(line);
+    if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
+        line[n - 2] = '\n';
+        line[n - 1] = '\0';
+    } else if (n >= 1 && line[n - 1] == '\r') {
+        line[n - 1] = '\0';
+    }
+}
+
+void read_line(char* line, long number) {
+    strip_carriage_return(line);
     if (line[0] == ';' || line[0] == '\n') return;
     const char* colon = std::strchr(line, ':');
     if (!colon) {
@@ -134,7 +158,7 @@ void read_line(const char* line, long number) {
     } else if (starts_with(line, p_speed)) {
         read_speed(value, number);
     } else if (starts_with(line, p_device)) {
-        read_word(value, root.device, DEVICE_MAX);
+        read_device(value, number);
     } else if (starts_with(line, p_savename)) {
         read_word(value, root.save_name, SAVE_NAME_MAX);
     } else if (starts_with(line, p_saveform)) {

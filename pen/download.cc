@@ -138,7 +138,10 @@ int read_text() {
         if (root.text_length != before) root.unsaved = 1;
     }
     // Also after a failed wake-up, unlike the configuration exchanges.
-    bye_pen();
+    if (result == PEN_BREAK)
+        bye_pen_after_break();
+    else
+        bye_pen();
     close_port();
     return result;
 }

@@ -1,5 +1,7 @@
 #include "pen/protocol.h"
 
+#include <chrono>
+
 #include "pen/serial.h"
 
 namespace {
@@ -11,6 +13,7 @@ constexpr int CONFIG_REPLY_TIMEOUT_MS = 2000;
 // VTIME in tenths of a second: the normal reply wait and the erase's wait.
 constexpr int REPLY_VTIME = 5;
 constexpr int ERASE_VTIME = 100;
+constexpr int REPLY_MS = REPLY_VTIME * 100;
 
 int reply_is(unsigned char expected) {
     unsigned char byte;
@@ -30,6 +33,22 @@ int wake_pen() {
 int bye_pen() {
     if (!write_byte(PEN_CMD_BYE)) return 0;
     return reply_is(PEN_REPLY_BYE);
+}
+
+int bye_pen_after_break() {
+    if (!write_byte(PEN_CMD_BYE)) return 0;
+    // The rest of the block the break cut short may still be arriving: it is
+    // skipped until the reply, which the line is held open for, so that the
+    // goodbye and its answer pass at the rate the pen is on.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REPLY_MS);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        unsigned char byte;
+        if (left.count() <= 0 || read_counted(&byte, 1, static_cast<int>(left.count())) != 1)
+            return 0;
+        if (byte == PEN_REPLY_BYE) return 1;
+    }
 }
 
 int erase_pen() {

@@ -10,6 +10,8 @@
 //
 //   wake_pen               1 the pen answered 0x80 to the wake-up
 //   bye_pen                1 the pen answered 0x81 to the goodbye
+//   bye_pen_after_break    1 the pen answered 0x81 within 0.5 s, other bytes
+//                          (the rest of a cut block) skipped; 0 no reply
 //   erase_pen              1 the pen acknowledged the erase within 10 s
 //   request_configuration  1 a full 9-byte reply starting with 0x82 arrived
 //   send_configuration     1 the pen acknowledged the 5-byte packet with 0x83
@@ -52,6 +54,7 @@ constexpr int CONFIG_PACKET_SIZE = 5;
 
 int wake_pen();
 int bye_pen();
+int bye_pen_after_break();
 int erase_pen();
 int request_configuration(unsigned char reply[CONFIG_REPLY_SIZE]);
 int send_configuration(unsigned char packet[CONFIG_PACKET_SIZE]);

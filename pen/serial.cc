@@ -186,6 +186,35 @@ void release_line(int fd) {
     line_claimed = 0;
 }
 
+// Waits until the output queued on the open line has left it: the driver's
+// queue is empty and, where the driver reports it, the transmitter too. The
+// wait is bounded by the line time of what was queued plus 100 ms; what is
+// still queued then is discarded, since a line that does not drain (an
+// unplugged adapter) would otherwise hold the close. tcdrain() has no bound.
+constexpr int DRAIN_SLACK_MS = 100;
+constexpr int DRAIN_POLL_MS = 2;
+
+bool output_pending(int* queued) {
+    if (ioctl(port_fd, TIOCOUTQ, queued) != 0) return false;
+    if (*queued > 0) return true;
+    unsigned int lsr = 0;
+    if (ioctl(port_fd, TIOCSERGETLSR, &lsr) != 0) return false;
+    return (lsr & TIOCSER_TEMT) == 0;
+}
+
+void drain_output() {
+    int queued = 0;
+    if (!output_pending(&queued)) return;
+    const Clock::time_point deadline =
+        Clock::now() +
+        std::chrono::milliseconds(line_time_ms(queued + 1, line_speed) + DRAIN_SLACK_MS);
+    while (Clock::now() < deadline) {
+        usleep(DRAIN_POLL_MS * 1000);
+        if (!output_pending(&queued)) return;
+    }
+    tcflush(port_fd, TCOFLUSH);
+}
+
 }  // namespace
 
 int open_port() {
@@ -245,7 +274,10 @@ int open_line(const char* device) {
 
 void close_port() {
     if (port_fd == -1) return;
-    // Flush input only: queued output still goes out to the pen.
+    // The last bytes (the goodbye) go out at the rate the pen listens at, not
+    // at the restored one. What the pen still sends is dropped rather than
+    // echoed back to it by the restored settings' line discipline.
+    drain_output();
     tcflush(port_fd, TCIFLUSH);
     if (settings_saved) tcsetattr(port_fd, TCSANOW, &saved_termios);
     release_line(port_fd);

@@ -23,7 +23,9 @@
 //                   low latency asked of USB adapters), 0 not opened, a regular
 //                   file, or a line held by another program (errno kept);
 //                   closes a device still open first
-//   close_port      settings, exclusive mode and latency back, descriptor closed;
+//   close_port      queued output drained (at most its line time plus 100 ms,
+//                   then discarded), pending input discarded, then settings,
+//                   exclusive mode and latency back, descriptor closed;
 //                   nothing when none open
 //   restore_line_now  settings and exclusive mode back at once, for a signal
 //                   handler (async-signal-safe; the descriptor stays open)

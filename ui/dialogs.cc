@@ -159,6 +159,19 @@ void show_error_and_wait(const char* line1, const char* line2, const char* line3
     gtk_main();
 }
 
+void show_notice(const char* title, const char* line1, const char* line2) {
+    GtkWidget* vbox = nullptr;
+    GtkWidget* buttons = nullptr;
+    GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
+    kx_set_title(dialog, title);
+    kx_dialog_add_label(vbox, line1);
+    kx_dialog_add_label(vbox, line2);
+    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[root.language]);
+    g_signal_connect(ok, "clicked", G_CALLBACK(destroy_dialog_clicked), dialog);
+    gtk_widget_grab_focus(ok);
+    gtk_widget_show(dialog);
+}
+
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
            const char* no_label) {
     GtkWidget* vbox = nullptr;

@@ -16,6 +16,7 @@
 //   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
 //   kx_set_title           window title from an ISO-8859-1 text
 //   show_error_and_wait    message of up to three lines with OK; waits
+//   show_notice            titled message of two lines with OK; returns at once
 //   Sicher                 question with two buttons; 1 first button, else 0
 //   rename_button          sets the text of the label inside a button
 //   Version                menu action: the product-information dialog
@@ -46,6 +47,7 @@ void kx_dialog_grab(GtkWidget* dialog);
 void kx_set_title(GtkWidget* window, const char* latin1);
 
 void show_error_and_wait(const char* line1, const char* line2, const char* line3);
+void show_notice(const char* title, const char* line1, const char* line2);
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
            const char* no_label);
 void rename_button(GtkWidget* button, const char* latin1);

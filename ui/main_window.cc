@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/kept_text.h"
 #include "app/prefs.h"
 #include "app/state.h"
 #include "pen/download.h"
@@ -451,8 +452,13 @@ gboolean quit_signal_received(gpointer data) {
 }  // namespace
 
 void watch_quit_signals() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the run was started to ignore (nohup, a background job)
+        // stays ignored, as in batch mode.
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         g_unix_signal_add(sig, quit_signal_received, GINT_TO_POINTER(sig));
+    }
 }
 
 int quit_requested() {
@@ -462,7 +468,29 @@ int quit_requested() {
 void end_window_mode() {
     // Exit straight from here: the signal may come while nested dialog loops
     // run, which destroying the window alone would not all end.
+    // Nobody may be there to answer the question about unsaved text: the text
+    // is kept in a file of its own before anything else, and named at the
+    // next start.
+    if (quit_signal != 0) g_free(keep_unsaved_text());
     if (root.main_window) gtk_widget_destroy(root.main_window);
     SavePreferences();
     std::exit(0);
+}
+
+namespace {
+
+gboolean show_kept_notice(gpointer data) {
+    g_autofree char* path = static_cast<char*>(data);
+    g_autofree char* shown = g_filename_display_name(path);
+    g_autofree char* latin1 = from_utf8(shown);
+    const int l = root.language;
+    show_notice(texit_title[l], tunsaved_kept[l], latin1);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+void tell_kept_text() {
+    char* path = take_kept_notice();
+    if (path) g_idle_add(show_kept_notice, path);
 }

@@ -29,7 +29,10 @@
 //                       awaited first (the progress tick then calls
 //                       end_window_mode); a second signal ends it at once
 //   quit_requested      1 once such a signal came
-//   end_window_mode     window gone, preferences written, exit status 0
+//   end_window_mode     after a signal unsaved text kept (app/kept_text.h), then
+//                       window gone, preferences written, exit status 0
+//   tell_kept_text      names, once the main loop runs, the text an earlier
+//                       signal kept
 #pragma once
 
 #include <gtk/gtk.h>
@@ -62,3 +65,4 @@ void main_window_destroy(GtkWidget* widget, gpointer data);
 void watch_quit_signals();
 int quit_requested();
 [[noreturn]] void end_window_mode();
+void tell_kept_text();

@@ -127,18 +127,15 @@ void apply_language(GtkWidget* combo) {
     if (root.main_window) ExchangeMenubar();
 }
 
-void apply_device(GtkWidget* combo) {
+// The device typed or chosen, as the system's bytes (g_free); null when the
+// entry still shows root.device, whose bytes then stay exactly as they are,
+// also where the display had to convert them.
+char* chosen_device(GtkWidget* combo) {
     const char* typed = gtk_entry_get_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))));
-    // An entry left as it was shown keeps the device's bytes exactly, also
-    // where the display had to convert them.
-    char* shown = device_display(root.device);
-    const bool unchanged = std::strcmp(shown, typed) == 0;
-    g_free(shown);
-    if (unchanged) return;
+    g_autofree char* shown = device_display(root.device);
+    if (std::strcmp(shown, typed) == 0) return nullptr;
     gchar* path = g_filename_from_utf8(typed, -1, nullptr, nullptr, nullptr);
-    if (!path) path = from_utf8(typed);
-    copy_bounded(root.device, path, DEVICE_MAX);
-    g_free(path);
+    return path ? path : from_utf8(typed);
 }
 
 void apply_speed(GtkWidget* combo) {
@@ -182,8 +179,14 @@ void ConfigurePC() {
 
 void pc_config_ok(GtkWidget*, gpointer record) {
     PcConfigWidgets* w = static_cast<PcConfigWidgets*>(record);
+    g_autofree char* device = chosen_device(w->device_combo);
+    // A longer name is refused, not cut: the dialog stays for another one.
+    if (device && std::strlen(device) > static_cast<size_t>(DEVICE_MAX)) {
+        show_error_and_wait(tdevice_toolong[root.language], nullptr, nullptr);
+        return;
+    }
     apply_language(w->language_combo);
-    apply_device(w->device_combo);
+    if (device) copy_bounded(root.device, device, DEVICE_MAX);
     apply_speed(w->speed_combo);
     gtk_widget_destroy(w->dialog);  // frees w through the destroy handler
 }

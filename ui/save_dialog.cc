@@ -19,6 +19,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -308,13 +309,18 @@ void save_dialog_ok(GtkWidget*, gpointer record) {
     root.save_format = chosen_format(w->format_combo);
     // The path as typed, trailing slashes included: a name that ends in "/"
     // but is no directory fails, rather than writing a file of another name.
+    errno = 0;
     if (ExportText(path, nullptr)) {
         g_free(path);
         gtk_widget_destroy(w->file_selection);  // frees w through the destroy handler
         return;
     }
+    // The system's reason in the toolkit's language, below the usual lines.
+    const int error = errno != 0 ? errno : EIO;
+    g_autofree char* reason = from_utf8(g_strerror(error));
+    g_autofree char* last = g_strdup_printf("%s\n%s: %s", tfs_error2[l], texport_failed[l], reason);
     char* shown = display_path(path);
-    show_error_and_wait(tfs_error1[l], shown, tfs_error2[l]);
+    show_error_and_wait(tfs_error1[l], shown, last);
     g_free(shown);
     g_free(path);
 }

@@ -324,9 +324,25 @@ TEST_F(PrefsRead, EveryPieceCountsAsALine) {
               no_colon(LANG_EN, 1) + no_colon(LANG_EN, 2) +
                   error_line(LANG_EN, 3, twrongspeed, " 600\n"));
 
-    // A long device name is cut at 80 characters; its rest is a line of its own.
-    EXPECT_EQ(read_with("Device: " + std::string(160, 'd') + "\n"), no_colon(LANG_EN, 2));
+    // A device name longer than 80 characters is an error, not cut; the
+    // rest of the piece is a line of its own.
+    const std::string piece = " " + std::string(151, 'd');
+    EXPECT_EQ(read_with("Device: " + std::string(160, 'd') + "\n"),
+              error_line(LANG_EN, 1, tdevice_toolong, piece) + no_colon(LANG_EN, 2));
+    EXPECT_EQ(std::string(root.device), "/dev/ttyS1");
+    EXPECT_EQ(read_with("Device: " + std::string(DEVICE_MAX, 'd') + "\n"), "");
     EXPECT_EQ(std::string(root.device), std::string(DEVICE_MAX, 'd'));
+}
+
+TEST_F(PrefsRead, CarriageReturnsBelongToTheLineEnd) {
+    EXPECT_EQ(read_with("Language: Deutsch\r\nSpeed: 9600\r\nDevice: /dev/ttyUSB0\r\n"
+                        "Save as: rtf\r\nFilename: /tmp/a b\r\n; note\r\n\r\nDevice: /dev/x\r"),
+              "");
+    EXPECT_EQ(root.language, LANG_DE);
+    EXPECT_EQ(root.speed, 9600);
+    EXPECT_EQ(root.save_format, FORMAT_RTF);
+    EXPECT_EQ(std::string(root.save_name), "/tmp/a");
+    EXPECT_EQ(std::string(root.device), "/dev/x");
 }
 
 TEST_F(PrefsRead, NulBytesEndTheLine) {

@@ -148,7 +148,24 @@ TEST(Batch, FailingStandardOutputIsAFailure) {
          std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' >/dev/full"},
         {"HOME=" + home.path(), "LC_ALL=C"});
     EXPECT_EQ(r.status, 1);
+    const std::string reason = std::string(texport_failed[LANG_EN]) + ": No space left on device\n";
+    ASSERT_GE(r.err.size(), reason.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - reason.size()), reason);
     EXPECT_FALSE(file_exists(home.file(".kxrc")));
+}
+
+// A closed standard error must not become the serial line: the debug output
+// would go to the pen and break the download.
+TEST(Batch, ClosedStandardDescriptorsStayClosedToThePen) {
+    Pen pen("Hello\n");
+    ASSERT_TRUE(pen.sim->ok());
+    TempDir home;
+    RunResult r = run_program(
+        {"/bin/sh", "-c",
+         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' 2>&-"},
+        {"HOME=" + home.path(), "LC_ALL=C", "KESTRIX_DEBUG=serial"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Hello\n");
 }
 
 TEST(Batch, SignalCancelsGivesTheLineBackAndEndsByTheSignal) {

@@ -156,6 +156,19 @@ TEST(CommandLine, AcceptedSpeedsAndFormatsLetHelpRun) {
     }
 }
 
+TEST(CommandLine, DeviceNamesLongerThanTheFieldAreRefusedNotCut) {
+    TempDir home;
+    const std::string name = "/dev/" + std::string(DEVICE_MAX - 4, 'x');
+    RunResult r = run_kestrix(home.path(), {"-batch", "-d", name});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, missing(home) + tdevice_toolong[LANG_EN] + ": " + name + "\n");
+    expect_no_preferences(home);
+    // 80 characters are taken: the run fails at the device, not at the option.
+    r = run_kestrix(home.path(), {"-batch", "-d", name.substr(0, DEVICE_MAX)});
+    EXPECT_EQ(r.err.find(tdevice_toolong[LANG_EN]), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(tce_serial1[LANG_EN]), std::string::npos) << r.err;
+}
+
 TEST(CommandLine, UnknownFormatHasNoLineEnd) {
     for (const char* f : {"tex", "rt", "utf", ""}) {
         TempDir home;

@@ -38,12 +38,13 @@ const char kErased[] = "text erased";
 
 // kestrix -batch -erase in HOME, which holds an English preferences file,
 // with standard output redirected by the shell redirection `redirect`.
+// `prefix` runs in the shell first.
 RunResult sync(Pen& pen, const TempDir& home, const std::string& redirect,
-               const std::string& options = "-batch -erase") {
+               const std::string& options = "-batch -erase", const std::string& prefix = "") {
     write_file(home.file(".kxrc"), "Language: English\n");
     return run_program({"/bin/sh", "-c",
-                        "cd '" + home.path() + "' && exec '" + KESTRIX_BIN + "' " + options +
-                            " -d '" + pen.sim->tty() + "' " + redirect},
+                        "cd '" + home.path() + "' && " + prefix + "exec '" + KESTRIX_BIN + "' " +
+                            options + " -d '" + pen.sim->tty() + "' " + redirect},
                        {"HOME=" + home.path(), "LC_ALL=C"});
 }
 
@@ -72,15 +73,37 @@ TEST(Sync, NeverErasesWhenTheTextIsNotSafe) {
         std::string redirect;  // the file "out" exists
         int status;
         std::string err;  // the whole of standard error, when given
+        std::string prefix = "";
     };
     const std::string refused = std::string(terase_nofile[LANG_EN]) + "\n";
+    const std::string unlinked = std::string(terase_unlinked[LANG_EN]) + "\n";
     const Case cases[] = {
         {"standard output a pipe (the test's own)", "Hello\n", {}, "", 1, refused},
         {"standard output a device", "Hello\n", {}, ">/dev/null", 1, refused},
         {"an empty pen", "", {}, ">out", 0, ""},
         // A descriptor open for reading only: the export cannot be written.
-        {"a failed write", "Hello\n", {}, "1<out", 1, ""},
+        {"a failed write",
+         "Hello\n",
+         {},
+         "1<out",
+         1,
+         std::string(texport_failed[LANG_EN]) + ": Bad file descriptor\n"},
         {"a failed download", "Hello\n", {"--fault", "wake:silence"}, ">out", 1, ""},
+        // The file has no name left when the export is done.
+        {"a file removed after the shell opened it",
+         "Hello\n",
+         {},
+         ">&3",
+         1,
+         unlinked,
+         "exec 3>out; rm out; "},
+        {"a file an editor saved over",
+         "Hello\n",
+         {},
+         ">&3",
+         1,
+         unlinked,
+         "exec 3>out; echo new >new; mv new out; "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -88,7 +111,7 @@ TEST(Sync, NeverErasesWhenTheTextIsNotSafe) {
         ASSERT_TRUE(pen.sim->ok());
         TempDir home;
         write_file(home.file("out"), "");
-        RunResult r = sync(pen, home, c.redirect);
+        RunResult r = sync(pen, home, c.redirect, "-batch -erase", c.prefix);
         EXPECT_EQ(r.status, c.status);
         if (!c.err.empty()) {
             EXPECT_EQ(r.err, c.err);
@@ -96,7 +119,7 @@ TEST(Sync, NeverErasesWhenTheTextIsNotSafe) {
         const std::string log = pen.log();
         EXPECT_EQ(log.find(kErased), std::string::npos) << log;
         // An option error stops the run before the pen is woken.
-        if (c.status == 1 && !c.err.empty()) {
+        if (c.err == refused) {
             EXPECT_EQ(log.find("PC>PEN"), std::string::npos) << log;
         }
     }

@@ -1,9 +1,11 @@
 // End to end: the real kestrix binary under the test display, against
 // kestrix-pensim, driven with real key and mouse events (xdotool).
 #include <fcntl.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,7 +81,7 @@ struct Program {
 
     explicit Program(const std::string& text, bool with_preferences = true,
                      const std::string& more_preferences = "",
-                     const std::vector<std::string>& pen_options = {}) {
+                     const std::vector<std::string>& pen_options = {}, bool ignore_hangup = false) {
         write_file(files.file("pen.txt"), text);
         std::vector<std::string> args = {"--text", files.file("pen.txt"), "--sessions", "1",
                                          "--log",  files.file("pen.log")};
@@ -88,7 +90,10 @@ struct Program {
         if (with_preferences)
             write_file(home.file(".kxrc"),
                        "Language: English\nDevice: " + pen->tty() + "\n" + more_preferences);
-        pid = spawn_program({KESTRIX_BIN}, {"HOME=" + home.path(), "NO_AT_BRIDGE=1", "LC_ALL=C"},
+        // As nohup starts it: SIGHUP ignored.
+        std::vector<std::string> argv = {KESTRIX_BIN};
+        if (ignore_hangup) argv = {"/bin/sh", "-c", "trap '' HUP; exec \"$0\"", KESTRIX_BIN};
+        pid = spawn_program(argv, {"HOME=" + home.path(), "NO_AT_BRIDGE=1", "LC_ALL=C"},
                             files.file("kestrix.log"));
     }
     ~Program() {
@@ -220,6 +225,44 @@ TEST(EndToEnd, SignalDuringADownloadCancelsItAndQuits) {
     EXPECT_EQ(ioctl(line, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
     close(line);
+}
+
+TEST(EndToEnd, IgnoredHangupStaysIgnoredAndASignalKeepsUnsavedText) {
+    if (!have_display()) GTEST_SKIP() << "needs a display and xdotool";
+    Program p("Kept {3}text\n", true, "", {}, true);
+    ASSERT_TRUE(p.pen->ok());
+    const std::string main = find_window("^KESTRIX V1\\.0");
+    ASSERT_FALSE(main.empty()) << p.diagnostics();
+    ASSERT_TRUE(p.download(main)) << p.diagnostics();
+    kill(p.pid, SIGHUP);
+    EXPECT_EQ(wait_program(p.pid, 1000), -1) << "an ignored SIGHUP ended the run";
+    kill(p.pid, SIGTERM);
+    EXPECT_EQ(wait_program(p.pid, 10000), 0) << p.diagnostics();
+    p.pid = -1;
+
+    // The text as RTF, with its sizes, readable by its owner only.
+    const std::string folder = p.home.file(".local/state/kestrix");
+    GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+    ASSERT_NE(dir, nullptr);
+    std::string kept;
+    for (const char* name; (name = g_dir_read_name(dir));)
+        if (g_str_has_prefix(name, "unsaved-") && g_str_has_suffix(name, ".rtf"))
+            kept = folder + "/" + name;
+    g_dir_close(dir);
+    ASSERT_FALSE(kept.empty());
+    struct stat st;
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string rtf = read_file(kept);
+    EXPECT_NE(rtf.find("Kept "), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\fs28 text"), std::string::npos) << rtf;
+
+    // The next start names the file.
+    const pid_t next = spawn_program({KESTRIX_BIN}, {"HOME=" + p.home.path(), "LC_ALL=C"},
+                                     p.files.file("next.log"));
+    EXPECT_FALSE(find_window("^Caution!$", 20).empty());
+    kill(next, SIGKILL);
+    wait_program(next, 5000);
 }
 
 // A desktop groups the window with its launcher through the desktop entry's

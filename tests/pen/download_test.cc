@@ -288,3 +288,21 @@ TEST_F(DownloadTest, BreakInsideABlockEndsItAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DownloadTest, AfterABreakTheLineStaysUntilTheGoodbyeIsAnswered) {
+    // The rest of the cut block keeps arriving after the goodbye; the line
+    // must keep the download rate until the pen's reply, not fall back to
+    // the terminal's own rate at the first byte of that rest.
+    std::atomic<int> rate_at_reply{0};
+    begin().send({0x84, 20, 'a', 1}).run([] { kxinterface_break = 1; }).expect(bye);
+    for (int i = 0; i < 4; i++) pen.send({'r', 1}).pause(40);
+    pen.run([&] { rate_at_reply = pen.current_rate(); }).send(bye_reply);
+    EXPECT_EQ(run_download(), PEN_BREAK);
+    EXPECT_EQ(rate_at_reply.load(), 38400);
+    EXPECT_EQ(pen.current_rate(), PEN_OWN_RATE);
+    EXPECT_EQ(pen.received_at(38400), bye);
+}
+
+}  // namespace

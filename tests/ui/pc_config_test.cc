@@ -210,7 +210,7 @@ TEST_F(PcConfigTest, TypedDevicePaths) {
     };
     const Case cases[] = {
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {long_path, long_path.substr(0, DEVICE_MAX)},
+        {long_path.substr(0, DEVICE_MAX), long_path.substr(0, DEVICE_MAX)},
         // Paths go to the file system's encoding (UTF-8), not ISO-8859-1.
         {"/dev/pen-\xC3\xA4", "/dev/pen-\xC3\xA4"},
         {"", ""},
@@ -223,8 +223,23 @@ TEST_F(PcConfigTest, TypedDevicePaths) {
         click_button(s.dialog, text_of(tOK));
         EXPECT_EQ(std::string(root.device), c.stored);
     }
-    // Choosing from the list works like typing.
+    // A longer name is refused with a message, not cut; the dialog stays.
+    std::strcpy(root.device, "/dev/ttyUSB0");
     Shown s = open();
+    ASSERT_NE(s.device, nullptr);
+    gtk_entry_set_text(device_entry(s.device), long_path.c_str());
+    {
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
+        click_button(s.dialog, text_of(tOK));
+        ASSERT_TRUE(answer.finished());
+        EXPECT_EQ(answer.seen()[0].labels, std::vector<std::string>{text_of(tdevice_toolong)});
+    }
+    EXPECT_TRUE(is_open(s.dialog));
+    EXPECT_STREQ(root.device, "/dev/ttyUSB0");
+    click_button(s.dialog, text_of(tCancel));
+    // Choosing from the list works like typing.
+    s = open();
     ASSERT_NE(s.device, nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 3);
     click_button(s.dialog, text_of(tOK));

@@ -276,7 +276,9 @@ TEST_F(SaveDialogTest, FailedExportShowsErrorAndPresetsFailedPath) {
         press_ok(dialog);
         ASSERT_TRUE(answer.finished());
         EXPECT_EQ(answer.seen()[0].labels,
-                  (std::vector<std::string>{text_of(tfs_error1), bad, text_of(tfs_error2)}));
+                  (std::vector<std::string>{
+                      text_of(tfs_error1), bad,
+                      text_of(tfs_error2) + "\n" + text_of(texport_failed) + ": Not a directory"}));
     }
     EXPECT_TRUE(is_open(dialog));
     EXPECT_EQ(grab_window(), dialog);
