@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/state.h"
+#include "state/state.h"
 
 #define ROW(name, de, en, fr, es, it) MessageText name = {de, en, fr, es, it};
 #include "app/catalogue.def"

@@ -2,7 +2,7 @@
 // five languages.
 //
 // Each row is a global constant of its own name: five ISO-8859-1 texts indexed
-// by the language index (app/state.h: 0 German, 1 English, 2 French, 3 Spanish,
+// by the language index (state/state.h: 0 German, 1 English, 2 French, 3 Spanish,
 // 4 Italian). A user takes a text as `row[root.language]` at the moment it
 // builds a window, dialog or message; there is no lookup function. Blanks and
 // line breaks are part of the texts. `tlanguages` is the list of the five

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "text/export.h"
 
 namespace {

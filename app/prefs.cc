@@ -28,9 +28,9 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
 #include "app/terminal.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/export.h"
 
 const char* const p_language = "Language:";

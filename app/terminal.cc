@@ -5,9 +5,11 @@
 #include <glib.h>
 #include <langinfo.h>
 
+#include <cstdio>
 #include <cstring>
 
-#include "app/state.h"
+#include "pen/protocol.h"
+#include "state/state.h"
 
 bool terminal_is_utf8() {
     // Asked each time rather than kept: the locale is set once at start-up,
@@ -30,4 +32,45 @@ std::string terminal_text(const char* latin1) {
 std::string terminal_message(const MessageText& row) {
     const int l = root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
     return terminal_text(row[l]);
+}
+
+void counts_line(char* buffer, size_t size, int chars, int scans) {
+    if (!buffer || size == 0) return;
+    const int l = root.language;
+    std::snprintf(buffer, size, "%d %s / %d %s", chars, tBytes[l], scans, tScans[l]);
+}
+
+int response_rows(int code, const MessageText* rows[3]) {
+    switch (code) {
+        case PEN_ERR_MEMORY:
+            rows[0] = &tnomemory;
+            return 1;
+        case PEN_ERR_CONNECT:
+            rows[0] = &tce_connect1;
+            rows[1] = &tce_connect2;
+            rows[2] = &tce_connect3;
+            return 3;
+        case PEN_ERR_SERIAL:
+            rows[0] = &tce_serial1;
+            rows[1] = &tce_serial2;
+            rows[2] = &tce_serial3;
+            return 3;
+        case PEN_ERR_TRANSFER:
+            rows[0] = &tce_transfer1;
+            rows[1] = &tce_transfer2;
+            rows[2] = &tce_transfer3;
+            return 3;
+        case PEN_BREAK:
+            rows[0] = &tbreak;
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+void print_response(int code) {
+    const MessageText* rows[3] = {nullptr, nullptr, nullptr};
+    const int count = response_rows(code, rows);
+    for (int i = 0; i < count; i++)
+        std::fprintf(stderr, "%s\n", terminal_message(*rows[i]).c_str());
 }

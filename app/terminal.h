@@ -14,8 +14,15 @@
 //   terminal_is_utf8  true when the locale's character set is UTF-8
 //   terminal_text     an ISO-8859-1 text as the terminal takes it
 //   terminal_message  a catalogue row in the interface language, likewise
+//
+// Reports that the terminal shares with the window:
+//   counts_line       "N Characters / M Scans" in the interface language
+//                     (ISO-8859-1, for the progress dialog and the batch line)
+//   response_rows     the catalogue rows that report a pen result code
+//   print_response    those rows on standard error, one a line
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/catalogue.h"
@@ -30,3 +37,13 @@ std::string terminal_text(const char* latin1);
 // `row` in root.language (English while that is out of range), as
 // terminal_text gives it.
 std::string terminal_message(const MessageText& row);
+
+// The counts line in the interface language, cut to fit `size` (COUNTS_SIZE
+// holds every language's line).
+constexpr size_t COUNTS_SIZE = 100;
+void counts_line(char* buffer, size_t size, int chars, int scans);
+
+// Fills `rows` with up to three catalogue rows for a pen result code and
+// returns their count (0 for PEN_OK and every code without a message).
+int response_rows(int code, const MessageText* rows[3]);
+void print_response(int code);

@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "app/prefs.h"
-#include "app/state.h"
 #include "pen/protocol.h"
+#include "state/state.h"
 #include "text/store.h"
 
 extern char** environ;

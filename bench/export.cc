@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "text/store.h"
 
 namespace {

@@ -26,11 +26,12 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
 #include "pen/download.h"
+#include "state/state.h"
 #include "text/store.h"
 #include "ui/main_window.h"
 #include "ui/progress.h"
+#include "ui/text_view.h"
 
 extern char** environ;
 

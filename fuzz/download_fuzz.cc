@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/prefs.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/download.h"
 #include "pen/protocol.h"
 #include "pen/serial.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/prefs.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/download.h"
 #include "text/export.h"
 #include "text/store.h"

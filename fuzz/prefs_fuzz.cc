@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/prefs.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/serial.h"
 #include "text/store.h"
 

@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-#include "app/state.h"
+#include "state/state.h"
 
 DeviceSource device_source = {find_serial_devices, device_monitor_open, device_monitor_drain,
                               device_monitor_close};

@@ -1,8 +1,8 @@
 #include "pen/download.h"
 
-#include "app/state.h"
 #include "pen/protocol.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/store.h"
 
 std::atomic<int> kxinterface_break{0};
@@ -126,22 +126,22 @@ int download_text() {
     }
 }
 
+namespace {
+
+int download_command(AppState*) {
+    const int before = root.text_length;
+    const int result = download_text();
+    if (root.text_length != before) root.unsaved = 1;
+    return result;
+}
+
+const PenExchange download_exchange = {download_command, true};
+
+}  // namespace
+
 int read_text() {
     kxinterface_break = 0;
     // The program is ending: no new exchange starts.
     if (kxinterface_quit.load() != 0) return PEN_BREAK;
-    if (!open_port()) return PEN_ERR_SERIAL;
-    int result = PEN_ERR_CONNECT;
-    if (wake_pen()) {
-        int before = root.text_length;
-        result = download_text();
-        if (root.text_length != before) root.unsaved = 1;
-    }
-    // Also after a failed wake-up, unlike the configuration exchanges.
-    if (result == PEN_BREAK)
-        bye_pen_after_break();
-    else
-        bye_pen();
-    close_port();
-    return result;
+    return run_exchange(download_exchange, &root);
 }

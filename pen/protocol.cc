@@ -23,6 +23,10 @@ int reply_is(unsigned char expected) {
 
 }  // namespace
 
+int open_port() {
+    return open_line(root.device);
+}
+
 int wake_pen() {
     // Every wake-up starts at 300 bit/s with an empty input queue.
     if (!set_speed(300)) return 0;
@@ -77,52 +81,67 @@ int send_configuration(unsigned char packet[CONFIG_PACKET_SIZE]) {
     return reply_is(PEN_REPLY_DONE);
 }
 
-int read_configuration(AppState* state) {
+int run_exchange(const PenExchange& exchange, AppState* state) {
     if (!open_port()) return PEN_ERR_SERIAL;
     int result = PEN_ERR_CONNECT;
-    if (wake_pen()) {
-        result = PEN_ERR_TRANSFER;
-        unsigned char reply[CONFIG_REPLY_SIZE];
-        if (request_configuration(reply)) {
-            state->mode = reply[1];
-            state->menu_language = reply[2];
-            state->text_language = reply[3];
-            state->target_language = reply[4];
-            state->memory_free = reply[5];
-            state->battery_level = reply[6];
-            state->firmware_major = reply[7];
-            state->firmware_minor = reply[8];
-            result = PEN_OK;
-        }
-        bye_pen();
+    const bool woken = wake_pen() == 1;
+    if (woken) result = exchange.command(state);
+    if (woken || exchange.bye_after_failed_wake) {
+        if (result == PEN_BREAK)
+            bye_pen_after_break();
+        else
+            bye_pen();
     }
     close_port();
     return result;
 }
 
-int write_configuration(AppState* state) {
+namespace {
+
+int read_configuration_command(AppState* state) {
+    unsigned char reply[CONFIG_REPLY_SIZE];
+    if (!request_configuration(reply)) return PEN_ERR_TRANSFER;
+    state->mode = reply[1];
+    state->menu_language = reply[2];
+    state->text_language = reply[3];
+    state->target_language = reply[4];
+    state->memory_free = reply[5];
+    state->battery_level = reply[6];
+    state->firmware_major = reply[7];
+    state->firmware_minor = reply[8];
+    return PEN_OK;
+}
+
+int write_configuration_command(AppState* state) {
     unsigned char packet[CONFIG_PACKET_SIZE];
     packet[0] = PEN_CMD_SET_CONFIG;
     packet[1] = static_cast<unsigned char>(state->mode & 0xFF);
     packet[2] = static_cast<unsigned char>(state->menu_language & 0xFF);
     packet[3] = static_cast<unsigned char>(state->text_language & 0xFF);
     packet[4] = static_cast<unsigned char>(state->target_language & 0xFF);
+    return send_configuration(packet) ? PEN_OK : PEN_ERR_CONNECT;
+}
 
-    if (!open_port()) return PEN_ERR_SERIAL;
-    int result = PEN_ERR_CONNECT;
-    if (wake_pen()) {
-        if (send_configuration(packet)) result = PEN_OK;
-        bye_pen();
-    }
-    close_port();
-    return result;
+int erase_command(AppState*) {
+    return erase_pen() ? PEN_OK : PEN_ERR_TRANSFER;
+}
+
+// A pen that did not answer the wake-up may still be half awake in an erase
+// or a download: it gets its goodbye all the same.
+const PenExchange read_configuration_exchange = {read_configuration_command, false};
+const PenExchange write_configuration_exchange = {write_configuration_command, false};
+const PenExchange erase_exchange = {erase_command, true};
+
+}  // namespace
+
+int read_configuration(AppState* state) {
+    return run_exchange(read_configuration_exchange, state);
+}
+
+int write_configuration(AppState* state) {
+    return run_exchange(write_configuration_exchange, state);
 }
 
 int clear_flash() {
-    if (!open_port()) return PEN_ERR_SERIAL;
-    int result = PEN_ERR_CONNECT;
-    if (wake_pen()) result = erase_pen() ? PEN_OK : PEN_ERR_TRANSFER;
-    bye_pen();
-    close_port();
-    return result;
+    return run_exchange(erase_exchange, &root);
 }

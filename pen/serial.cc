@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/state.h"
-
 const SpeedEntry speed_table[] = {
     {300, B300, 0},       {1200, B1200, 1},   {2400, B2400, 2},   {4800, B4800, 3},
     {9600, B9600, 4},     {19200, B19200, 5}, {38400, B38400, 6}, {57600, B57600, 7},
@@ -216,10 +214,6 @@ void drain_output() {
 }
 
 }  // namespace
-
-int open_port() {
-    return open_line(root.device);
-}
 
 int open_line(const char* device) {
     if (port_fd != -1) close_port();

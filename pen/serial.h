@@ -1,9 +1,10 @@
 // Serial line: the one device through which the program talks to the pen.
 //
-// Principles of operation: `open_port` opens `root.device` (through
-// `open_line`, which takes the path and knows nothing of the program's state)
-// and puts it into raw mode at 300 bit/s, 8 data bits, even parity, VMIN 0, VTIME 5 (a read returns
-// the bytes that are there, or nothing after 0.5 s). The protocol changes the
+// Principles of operation: `open_line` opens the device it is given (it knows
+// nothing of the program's state; pen/protocol.h's `open_port` gives it the
+// chosen device) and puts it into raw mode at 300 bit/s, 8 data bits, even
+// parity, VMIN 0, VTIME 5 (a read returns the bytes that are there, or nothing
+// after 0.5 s). The protocol changes the
 // bit rate and the read timing while the line is open and writes bytes one at
 // a time with a 1 ms pause after each, because the pen needs that time.
 // `close_port` gives the device the settings it had at the open. The line is
@@ -17,8 +18,7 @@
 //   get_speed       rate of row 0..8 of the speed table
 //   get_baudflag    termios speed constant of a rate, 0 if none
 //   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
-//   open_line       open_port for a path given by the caller
-//   open_port       1 opened with the pen settings and, when it is a terminal,
+//   open_line       1 opened with the pen settings and, when it is a terminal,
 //                   held exclusively (a lock and the terminal's exclusive mode;
 //                   low latency asked of USB adapters), 0 not opened, a regular
 //                   file, or a line held by another program (errno kept);
@@ -74,7 +74,6 @@ int get_speedcode(int rate);
 // failure. Any other failure to read them (an unplugged adapter gives EIO) is
 // one, and nothing is then written to the line's settings.
 int open_line(const char* device);
-int open_port();
 void close_port();
 void restore_line_now();
 int set_speed(int rate);

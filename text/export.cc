@@ -17,7 +17,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/state.h"
+#include "state/state.h"
 
 namespace {
 

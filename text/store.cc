@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "app/state.h"
+#include "state/state.h"
 
 // g_try_realloc fails with null where g_realloc would end the program, so a
 // download that cannot grow the store reports it and keeps what it has.

@@ -1,6 +1,6 @@
 // Text store: the text downloaded from the pen during this run.
 //
-// Principles of operation: six fields of `root` (app/state.h) hold two parallel
+// Principles of operation: six fields of `root` (state/state.h) hold two parallel
 // buffers of `text_capacity` bytes: the ISO-8859-1 characters, zero-terminated
 // at `text_length`, and one attribute byte per character whose bits 0-1 are the
 // size class 0..3. The buffers start at 4096 bytes and grow by 4096 at a time,

@@ -1,6 +1,6 @@
 // Dialogs and result reporting: the message dialog, the yes/no question, the
 // button relabelling and the product information. Reporting pen result codes
-// (response_rows, show_response_and_wait) lives in ui/report.cc.
+// (show_response_and_wait) lives in ui/report.cc.
 //
 // A waiting dialog holds a modal grab and runs a nested gtk_main(); its
 // "destroy" handler removes the grab and leaves that loop, so the function
@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "ui/convert.h"
 
 namespace {

@@ -20,8 +20,8 @@
 //   Sicher                 question with two buttons; 1 first button, else 0
 //   rename_button          sets the text of the label inside a button
 //   Version                menu action: the product-information dialog
-//   response_rows          the catalogue rows that report a pen result code
-//   show_response_and_wait pen result code to message: dialog or stderr (batch)
+//   show_response_and_wait pen result code to message dialog (the rows of
+//                          app/terminal.h's response_rows)
 #pragma once
 
 #include <gtk/gtk.h>
@@ -53,7 +53,4 @@ int Sicher(const char* title, const char* line1, const char* line2, const char* 
 void rename_button(GtkWidget* button, const char* latin1);
 void Version();
 
-// Fills `rows` with up to three catalogue rows for a pen result code and
-// returns their count (0 for PEN_OK and every code without a message).
-int response_rows(int code, const MessageText* rows[3]);
 void show_response_and_wait(int code);

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
 #include "pen/devices.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"

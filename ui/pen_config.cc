@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "app/catalogue.h"
-#include "app/state.h"
 #include "pen/protocol.h"
+#include "state/state.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
 

@@ -14,13 +14,15 @@
 #include <cstdio>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "app/terminal.h"
 #include "pen/download.h"
 #include "pen/protocol.h"
+#include "state/state.h"
 #include "text/store.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
-#include "ui/main_window.h"
+#include "ui/quit.h"
+#include "ui/text_view.h"
 
 int (*progress_thread_create)(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                               void* arg) = pthread_create;
@@ -183,12 +185,6 @@ void fill_erase(ProgressRecord*, GtkWidget* vbox, GtkWidget*) {
 
 int progress_running() {
     return workers_running;
-}
-
-void counts_line(char* buffer, size_t size, int chars, int scans) {
-    if (!buffer || size == 0) return;
-    const int l = root.language;
-    std::snprintf(buffer, size, "%d %s / %d %s", chars, tBytes[l], scans, tScans[l]);
 }
 
 int activity_position(GtkWidget* bar) {

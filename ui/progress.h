@@ -15,7 +15,6 @@
 //   ClearFlash              menu action "Erase KESTRIX memory"
 //   progress_thread, progress_poll  the worker and the tick of either
 //   format_transfer_counts  "N Characters / M Scans" of this download
-//   counts_line             "N Characters / M Scans" for any two counts
 //   activity_position       the activity bar's step, 0..50, one per tick
 //   progress_running        1 while a worker runs (from its start to its join)
 #pragma once
@@ -61,10 +60,6 @@ void ClearFlash();
 // The worker: runs the record's operation, sets `done`, ends with the result.
 void* progress_thread(void* record);
 void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
-// The counts line in the interface language, cut to fit `size` (COUNTS_SIZE
-// holds every language's line).
-constexpr size_t COUNTS_SIZE = 100;
-void counts_line(char* buffer, size_t size, int chars, int scans);
 // The 200 ms tick of either dialog.
 gboolean progress_poll(gpointer record);
 // The step of an activity bar made here: it advances by one per tick while

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "text/export.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "app/state.h"
+#include "state/state.h"
 
 namespace {
 

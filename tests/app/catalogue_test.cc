@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "app/state.h"
+#include "state/state.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/process.h"
 #include "text/export.h"
 

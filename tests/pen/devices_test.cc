@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "support/process.h"
 
 namespace {

@@ -76,7 +76,7 @@ TEST_F(SerialTest, OpenSetsPenLineAndCloseGivesSettingsBack) {
     ASSERT_TRUE(pen.ok());
     struct termios before = pen.settings();
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     ASSERT_GE(port_fd, 0);
     EXPECT_TRUE(fcntl(port_fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_FALSE(fcntl(port_fd, F_GETFL) & O_NONBLOCK);
@@ -113,12 +113,12 @@ TEST_F(SerialTest, OpenTwiceClosesTheFirstDevice) {
     TestPen first, second;
     ASSERT_TRUE(first.ok() && second.ok());
     use_device(first.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     int first_fd = port_fd;
     EXPECT_EQ(first.current_rate(), 300);
 
     use_device(second.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     EXPECT_EQ(first.current_rate(), PEN_OWN_RATE);
     EXPECT_EQ(second.current_rate(), 300);
     // The first descriptor was closed (the new one may reuse its number).
@@ -135,19 +135,19 @@ TEST_F(SerialTest, RefusesRegularFilesAndMissingPaths) {
     std::string file = dir.file("notes.txt");
     write_file(file, "hello");
     use_device(file);
-    EXPECT_EQ(open_port(), 0);
+    EXPECT_EQ(open_line(root.device), 0);
     EXPECT_EQ(port_fd, -1);
     EXPECT_EQ(read_file(file), "hello");
 
     use_device(dir.file("missing"));
     errno = 0;
-    EXPECT_EQ(open_port(), 0);
+    EXPECT_EQ(open_line(root.device), 0);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(port_fd, -1);
 
     // A character device that is not a terminal still opens.
     use_device("/dev/null");
-    EXPECT_EQ(open_port(), 1);
+    EXPECT_EQ(open_line(root.device), 1);
     close_port();
     EXPECT_EQ(port_fd, -1);
 }
@@ -158,7 +158,7 @@ TEST_F(SerialTest, DescriptorZeroIsARealDevice) {
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
     close(0);
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     if (port_fd != 0) GTEST_SKIP() << "descriptor 0 was taken";
     pen.start();
     const unsigned char byte = 0x41;
@@ -197,7 +197,7 @@ TEST_F(SerialTest, SpeedChangeDiscardsEarlierInput) {
     TestPen pen;
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     pen.send({0x41, 0x42}).start();
     pen.finish();
     auto t0 = Clock::now();
@@ -308,7 +308,7 @@ TEST_F(SerialTest, ReadsAreBoundedOnDevicesWithoutTerminalTiming) {
     std::string fifo = dir.file("line");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     use_device(fifo);
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
 
     unsigned char buf[8];
     auto t0 = Clock::now();
@@ -327,7 +327,7 @@ TEST_F(SerialTest, CountedReadCollectsAcrossShortReads) {
     TestPen pen;
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     Bytes body;
     for (int i = 0; i < 255; i++) body.push_back(static_cast<unsigned char>(i * 7));
     pen.send(Bytes(body.begin(), body.begin() + 40))
@@ -350,7 +350,7 @@ TEST_F(SerialTest, CountedReadCollectsAcrossShortReads) {
     // Fewer bytes than asked for: what came, once the deadline has passed.
     TestPen short_pen;
     use_device(short_pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     short_pen.send({1, 2, 3}).start();
     set_vmin(9);
     auto t0 = Clock::now();
@@ -364,7 +364,7 @@ TEST_F(SerialTest, HangUpEndsEveryReadAtOnce) {
     TestPen pen;
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     pen.hangup().start();
     pen.finish();
     unsigned char buf[4];
@@ -379,7 +379,7 @@ TEST_F(SerialTest, DebugChannelPrintsBytesOnlyWhenAsked) {
     TestPen pen;
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     pen.expect({0x41}).send({0x80}).start();
 
     setenv("KESTRIX_DEBUG", "gui,serial", 1);
@@ -408,7 +408,7 @@ TEST_F(SerialTest, OnlyTerminalsAreLocked) {
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     use_device("/dev/null");
-    EXPECT_EQ(open_port(), 1);
+    EXPECT_EQ(open_line(root.device), 1);
     close_port();
     close(other);
 }
@@ -417,7 +417,7 @@ TEST_F(SerialTest, UnreadableSettingsFailTheChangeAndWriteNone) {
     TestPen pen;
     ASSERT_TRUE(pen.ok());
     use_device(pen.path());
-    ASSERT_EQ(open_port(), 1);
+    ASSERT_EQ(open_line(root.device), 1);
     const struct termios before = pen.settings();
     // A descriptor that went bad underneath (as after an unplug) has no settings.
     const int real = port_fd;

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/download.h"
 #include "support/process.h"
 #include "text/store.h"

@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/download.h"
 #include "pen/serial.h"
 #include "text/store.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/export_frame.h"
 #include "support/process.h"
 #include "text/store.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/gui.h"
 #include "support/process.h"
 #include "ui/dialogs.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
 #include "pen/protocol.h"
+#include "state/state.h"
 #include "support/gui.h"
 #include "ui/main_window.h"
 

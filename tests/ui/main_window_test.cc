@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/gui.h"
 #include "text/export.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
+#include "ui/quit.h"
+#include "ui/text_view.h"
 
 namespace window_test {
 namespace {

@@ -13,9 +13,9 @@
 
 #include "app/catalogue.h"
 #include "app/prefs.h"
-#include "app/state.h"
 #include "pen/devices.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "support/gui.h"
 #include "support/process.h"
 #include "ui/main_window.h"

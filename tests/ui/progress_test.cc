@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/state.h"
 #include "pen/download.h"
+#include "state/state.h"
 #include "support/gui.h"
 #include "support/process.h"
 #include "text/store.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/export_frame.h"
 #include "support/gui.h"
 #include "support/process.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/state.h"
+#include "state/state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "pen/devices.h"
 #include "support/process.h"
 

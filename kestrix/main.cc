@@ -8,7 +8,7 @@
 //
 // -list prints the serial devices found and ends. -erase (batch only, standard
 // output a regular file) erases the pen once its text is safely in that file.
-// A batch download shows a live counts line when standard error is a terminal.
+// Batch mode itself is kestrix/batch.h.
 //
 // Locale: LC_CTYPE is taken from the environment first thing, and only it, so
 // that messages reach a UTF-8 terminal as UTF-8 (app/terminal.h) while the
@@ -20,34 +20,26 @@
 #include <getopt.h>
 #include <gtk/gtk.h>
 #include <locale.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <string>
 #include <vector>
 
 #include "app/catalogue.h"
 #include "app/prefs.h"
-#include "app/state.h"
 #include "app/terminal.h"
+#include "kestrix/batch.h"
 #include "pen/devices.h"
-#include "pen/download.h"
-#include "pen/protocol.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/export.h"
 #include "text/store.h"
-#include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
-#include "ui/progress.h"
+#include "ui/quit.h"
 #include "ui/toolkit_locale.h"
 
 namespace {
@@ -90,9 +82,6 @@ void print_usage(FILE* out) {
     std::fprintf(out, "  -erase:               %s\n", terminal_message(tusage8).c_str());
 }
 
-// -erase: set by the command line, acted on after a batch export.
-int erase_after_export = 0;
-
 // -list: one line per device found, in the order of the PC configuration
 // dialog. An empty list is no failure; a failed write is. Paths and udev's
 // descriptions are the system's bytes (UTF-8 or ASCII as a rule) and are
@@ -104,22 +93,6 @@ int erase_after_export = 0;
         std::fprintf(stdout, "%s\t%s\n", d.path.c_str(), d.description.c_str());
     const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
     std::exit(written ? 0 : 1);
-}
-
-// The pen forgets its text on -erase, so the text must be able to land
-// somewhere it stays: a regular file, which fsync() can put on disk. A pipe or
-// a terminal could lose it after the pen is empty.
-void check_erase_option() {
-    if (!erase_after_export) return;
-    const MessageText* problem = nullptr;
-    struct stat st;
-    if (!root.batch)
-        problem = &terase_nobatch;
-    else if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
-        problem = &terase_nofile;
-    if (!problem) return;
-    std::fprintf(stderr, "%s\n", terminal_message(*problem).c_str());
-    std::exit(1);
 }
 
 void set_speed_option(const char* arg) {
@@ -195,89 +168,19 @@ void parse_command_line(int argc, char** argv) {
     }
 }
 
-// The signal that asked a batch run to end, 0 while none came.
-volatile sig_atomic_t batch_signal = 0;
-
-// The first SIGINT, SIGTERM or SIGHUP acts as Cancel: the download stops at
-// its next look at the flag and the pen link ends through its own path
-// (goodbye, settings back, lock released). A second one ends the program at
-// once, giving the line its settings back first where that needs no wait.
-void batch_signal_handler(int sig) {
-    if (batch_signal != 0) {
-        restore_line_now();
-        signal(sig, SIG_DFL);
-        raise(sig);
-        return;
-    }
-    batch_signal = sig;
-    kxinterface_quit = 1;
-}
-
-void catch_batch_signals() {
-    struct sigaction sa;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: the waits see EINTR and look at the flag
-    sa.sa_handler = batch_signal_handler;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the run was started to ignore (nohup, a background job)
-        // stays ignored.
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &sa, nullptr);
-    }
-}
-
-// Ends the program the way the signal would have, so a shell sees it.
-void end_by_signal(int sig) {
-    signal(sig, SIG_DFL);
-    raise(sig);
-    std::_Exit(128 + sig);  // only reached where the signal is blocked
-}
-
-// Batch progress on a terminal: the counts line, redrawn from the download's
-// block hook at most every PROGRESS_MS, cleared when the download ends. Off
-// when standard error is not a terminal, so scripts see nothing new.
-constexpr auto PROGRESS_MS = std::chrono::milliseconds(200);
-bool progress_on = false;
-size_t progress_width = 0;
-std::chrono::steady_clock::time_point progress_drawn;
-
-void draw_batch_progress() {
-    char line[COUNTS_SIZE];
-    counts_line(line, sizeof line, root.text_length, root.scan_count);
-    // A terminal that takes no more output ends the display, not the download.
-    if (std::fprintf(stderr, "\r%s", terminal_text(line).c_str()) < 0) progress_on = false;
-    // Blanked by characters: the ISO-8859-1 line has one byte for each.
-    progress_width = std::max(progress_width, std::strlen(line));
-    progress_drawn = std::chrono::steady_clock::now();
-}
-
-void batch_progress_tick() {
-    if (progress_on && std::chrono::steady_clock::now() - progress_drawn >= PROGRESS_MS)
-        draw_batch_progress();
-}
-
-void start_batch_progress() {
-    if (!isatty(STDERR_FILENO)) return;
-    progress_on = true;
-    draw_batch_progress();
-    download_block_hook = batch_progress_tick;
-}
-
-void end_batch_progress() {
-    download_block_hook = nullptr;
-    if (!progress_on) return;
-    progress_on = false;
-    // Blanks over the line rather than an erase sequence: any terminal.
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(progress_width), "");
+// First start: with exactly one USB serial adapter present, it is the
+// default device rather than a built-in port the pen is seldom on.
+void first_start_device() {
+    std::vector<SerialDevice> found;
+    device_source.find(&found);
+    const int only = only_usb_adapter(found);
+    if (only >= 0) copy_bounded(root.device, found[only].path.c_str(), DEVICE_MAX);
 }
 
 // Descriptors 0, 1 and 2 that were closed at start: they are opened on the
 // null device, so that the serial line or the display connection never gets
 // one of them and debug output or messages never reach the pen. Standard
 // output closed this way still takes no export.
-bool stdout_was_closed = false;
-
 void open_closed_standard_descriptors() {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -288,74 +191,7 @@ void open_closed_standard_descriptors() {
     }
 }
 
-// The export's failure with the system's reason; 0, as the run has failed.
-int export_failed(int error) {
-    std::fprintf(stderr, "%s: %s\n", terminal_message(texport_failed).c_str(),
-                 std::strerror(error != 0 ? error : EIO));
-    return 0;
-}
-
-// The text on standard output, flushed: a failure that shows only at the
-// flush is still a failure. 1 written, 0 failed and reported.
-int export_to_stdout() {
-    if (stdout_was_closed) return export_failed(EBADF);
-    errno = 0;
-    if (!ExportText(nullptr, stdout)) return export_failed(errno);
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return export_failed(errno);
-    return 1;
-}
-
-// -erase after a complete export: the text is on disk before the pen forgets
-// it. An empty pen is left alone. 1 done or nothing to do, 0 failed (an erase
-// failure is reported as every pen result is).
-int erase_after_batch_export() {
-    if (root.text_length == 0) return 1;
-    if (fsync(STDOUT_FILENO) != 0) return export_failed(errno);
-    // A file removed after the shell opened it, or replaced by an editor's
-    // save during the download, has no name left: the text would be gone
-    // with the pen's.
-    struct stat st;
-    if (fstat(STDOUT_FILENO, &st) != 0) return export_failed(errno);
-    if (st.st_nlink == 0) {
-        std::fprintf(stderr, "%s\n", terminal_message(terase_unlinked).c_str());
-        return 0;
-    }
-    const int r = clear_flash();
-    if (r == PEN_OK) return 1;
-    show_response_and_wait(r);
-    return 0;
-}
-
-// First start: with exactly one USB serial adapter present, it is the
-// default device rather than a built-in port the pen is seldom on.
-void first_start_device() {
-    std::vector<SerialDevice> found;
-    device_source.find(&found);
-    const int only = only_usb_adapter(found);
-    if (only >= 0) copy_bounded(root.device, found[only].path.c_str(), DEVICE_MAX);
-}
-
 }  // namespace
-
-int transfer_batch() {
-    catch_batch_signals();
-    start_batch_progress();
-    int r = read_text();
-    end_batch_progress();
-    // Nothing is written and nothing saved for a run asked to end.
-    if (batch_signal != 0) end_by_signal(batch_signal);
-    if (r == PEN_OK) {
-        if (!export_to_stdout()) return 0;
-        const int ok = erase_after_export ? erase_after_batch_export() : 1;
-        // A signal during the erase, which is not cut short: it ends the run
-        // once the pen has answered; the text is in the file already.
-        if (batch_signal != 0) end_by_signal(batch_signal);
-        return ok;
-    }
-    show_response_and_wait(r);
-    return 0;
-}
 
 int main(int argc, char** argv) {
     open_closed_standard_descriptors();

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/state.h"
+#include "state/state.h"
 #include "support/process.h"
 
 namespace {
