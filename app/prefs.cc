@@ -45,11 +45,6 @@ constexpr int LINE_SIZE = 160;      // fgets buffer: pieces of at most 159 bytes
 constexpr long READ_MAX = 1 << 20;  // bytes read at most: five settings need far less
 constexpr int MAX_LINK_HOPS = 40;   // as the kernel's own limit for a path
 
-// The interface language as an index that is always safe to use.
-int lang() {
-    return root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
-}
-
 // A path the file may be read from or written to: never empty, never longer
 // than the buffer the file's name has always had room for.
 bool usable_path(const char* path) {
@@ -98,24 +93,20 @@ void read_language(const char* value, long line) {
 
 void read_speed(const char* value, long line) {
     // A single-precision float, so "38400.0" and "38400 baud" are 38400.
-    const float rate = static_cast<float>(g_ascii_strtod(value, nullptr));
-    for (int i = 0; i < SPEED_COUNT; i++) {
-        if (rate == static_cast<float>(get_speed(i))) {
-            root.speed = static_cast<int>(rate);
-            return;
-        }
+    const int row = speed_index(static_cast<float>(g_ascii_strtod(value, nullptr)));
+    if (row >= 0) {
+        root.speed = get_speed(row);
+        return;
     }
     report_value(line, twrongspeed, value);
 }
 
 void read_format(const char* value, long line) {
     value = skip_blanks(value);
-    for (int i = 0; i < FORMAT_COUNT; i++) {
-        const char* name = get_format_string_opt(i);
-        if (g_ascii_strncasecmp(value, name, std::strlen(name)) == 0) {
-            root.save_format = i;
-            return;
-        }
+    const int format = format_from_name(value);
+    if (format >= 0) {
+        root.save_format = format;
+        return;
     }
     report_value(line, twrongformat, value);
 }
@@ -189,25 +180,18 @@ FILE* open_for_reading(const char* path) {
 // itself); relative targets count from the folder of the link. Null when a
 // link cannot be read or the chain does not end.
 char* follow_links(const char* path) {
-    char* current = g_strdup(path);
+    g_autofree char* current = g_strdup(path);
     for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
         struct stat st;
-        if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        char* target = g_file_read_link(current, nullptr);
+        if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode)) return g_steal_pointer(&current);
+        g_autofree char* target = g_file_read_link(current, nullptr);
         if (!target) break;
-        char* next;
-        if (g_path_is_absolute(target)) {
-            next = target;
-        } else {
-            char* dir = g_path_get_dirname(current);
-            next = g_build_filename(dir, target, nullptr);
-            g_free(dir);
-            g_free(target);
-        }
+        g_autofree char* dir = g_path_get_dirname(current);
+        char* next = g_path_is_absolute(target) ? g_steal_pointer(&target)
+                                                : g_build_filename(dir, target, nullptr);
         g_free(current);
         current = next;
     }
-    g_free(current);
     return nullptr;
 }
 
@@ -239,12 +223,9 @@ bool replace_file(const char* file, const char* contents, size_t length) {
         if (access(file, W_OK) != 0) return false;
         mode = static_cast<int>(st.st_mode & 0777);
     }
-    GError* error = nullptr;
     if (!g_file_set_contents_full(file, contents, static_cast<gssize>(length),
-                                  G_FILE_SET_CONTENTS_CONSISTENT, mode, &error)) {
-        g_error_free(error);
+                                  G_FILE_SET_CONTENTS_CONSISTENT, mode, nullptr))
         return false;
-    }
     // The new file was created under the umask; give it the old file's mode
     // back. The umask only ever takes permissions away, so nothing was exposed.
     struct stat now;
@@ -263,16 +244,13 @@ int line_part(const char* value, size_t max) {
 
 bool write_preferences(const char* path) {
     const char* format = get_format_string_opt(root.save_format);
-    char* contents = g_strdup_printf(
-        "%s %s\n%s %d\n%s %.*s\n%s %s\n%s %.*s\n", p_language, tlanguages[lang()], p_speed,
-        root.speed, p_device, line_part(root.device, DEVICE_MAX), root.device, p_saveform,
+    g_autofree char* contents = g_strdup_printf(
+        "%s %s\n%s %d\n%s %.*s\n%s %s\n%s %.*s\n", p_language, tlanguages[interface_language()],
+        p_speed, root.speed, p_device, line_part(root.device, DEVICE_MAX), root.device, p_saveform,
         format ? format : get_format_string_opt(FORMAT_ASCII), p_savename,
         line_part(root.save_name, SAVE_NAME_MAX), root.save_name);
-    char* file = follow_links(path);
-    const bool ok = file && replace_file(file, contents, std::strlen(contents));
-    g_free(file);
-    g_free(contents);
-    return ok;
+    g_autofree char* file = follow_links(path);
+    return file && replace_file(file, contents, std::strlen(contents));
 }
 
 }  // namespace
@@ -281,25 +259,17 @@ void SetDefaultPreferences() {
     root.language = LANG_EN;
     root.speed = 38400;
     copy_bounded(root.device, "/dev/ttyS1", DEVICE_MAX);
-    root.mode = 0;
-    root.menu_language = 0;
-    root.text_language = 0;
-    root.target_language = 0;
-    root.firmware_major = 0;
-    root.firmware_minor = 0;
-    root.memory_free = 0;
-    root.battery_level = 0;
+    reset_pen_fields();
 }
 
 int ReadPreferences() {
-    char* path = preferences_path();
+    g_autofree char* path = preferences_path();
     FILE* file = usable_path(path) ? open_for_reading(path) : nullptr;
     if (!file) {
         // No settings: the desktop's language, in which this message is written too.
         root.language = desktop_language();
         std::fprintf(stderr, "%s %s\n%s\n", terminal_message(tnopreffile1).c_str(), path,
                      terminal_message(tnopreffile2).c_str());
-        g_free(path);
         return 0;
     }
     char line[LINE_SIZE];
@@ -313,15 +283,13 @@ int ReadPreferences() {
         read_line(line, number);
     }
     std::fclose(file);
-    g_free(path);
     return 1;
 }
 
 void SavePreferences() {
-    char* path = preferences_path();
+    g_autofree char* path = preferences_path();
     if (!usable_path(path) || !write_preferences(path))
         std::fprintf(stderr, "%s: %s\n", terminal_message(tprefsaveerr).c_str(), path);
-    g_free(path);
 }
 
 int desktop_language() {

@@ -30,13 +30,12 @@ std::string terminal_text(const char* latin1) {
 }
 
 std::string terminal_message(const MessageText& row) {
-    const int l = root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
-    return terminal_text(row[l]);
+    return terminal_text(row[interface_language()]);
 }
 
 void counts_line(char* buffer, size_t size, int chars, int scans) {
     if (!buffer || size == 0) return;
-    const int l = root.language;
+    const int l = interface_language();
     std::snprintf(buffer, size, "%d %s / %d %s", chars, tBytes[l], scans, tScans[l]);
 }
 

@@ -53,9 +53,7 @@ volatile sig_atomic_t batch_signal = 0;
 // once, giving the line its settings back first where that needs no wait.
 void batch_signal_handler(int sig) {
     if (batch_signal != 0) {
-        restore_line_now();
-        signal(sig, SIG_DFL);
-        raise(sig);
+        restore_line_and_raise(sig);
         return;
     }
     batch_signal = sig;
@@ -68,18 +66,13 @@ void catch_batch_signals() {
     sa.sa_flags = 0;  // no SA_RESTART: the waits see EINTR and look at the flag
     sa.sa_handler = batch_signal_handler;
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the run was started to ignore (nohup, a background job)
-        // stays ignored.
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &sa, nullptr);
+        if (!ignored_at_start(sig)) sigaction(sig, &sa, nullptr);
     }
 }
 
 // Ends the program the way the signal would have, so a shell sees it.
 void end_by_signal(int sig) {
-    signal(sig, SIG_DFL);
-    raise(sig);
+    restore_line_and_raise(sig);
     std::_Exit(128 + sig);  // only reached where the signal is blocked
 }
 

@@ -96,12 +96,10 @@ void print_usage(FILE* out) {
 }
 
 void set_speed_option(const char* arg) {
-    long rate = std::atol(arg);
-    for (int i = 0; i < SPEED_COUNT; i++) {
-        if (rate == get_speed(i)) {
-            root.speed = static_cast<int>(rate);
-            return;
-        }
+    const int row = speed_index(static_cast<double>(std::atol(arg)));
+    if (row >= 0) {
+        root.speed = get_speed(row);
+        return;
     }
     // The word is the terminal's own bytes: written as it came.
     std::fprintf(stderr, "%s: %s", terminal_message(twrongspeed).c_str(), arg);
@@ -119,13 +117,10 @@ void set_device_option(const char* arg) {
 }
 
 void set_format_option(const char* arg) {
-    for (int i = 0; i < FORMAT_COUNT; i++) {
-        const char* name = get_format_string_opt(i);
-        // ASCII case rules: in a Turkish locale "I" is not the capital "i".
-        if (g_ascii_strncasecmp(arg, name, std::strlen(name)) == 0) {
-            root.save_format = i;
-            return;
-        }
+    const int format = format_from_name(arg);
+    if (format >= 0) {
+        root.save_format = format;
+        return;
     }
     std::fprintf(stderr, "%s: %s", terminal_message(twrongformat).c_str(), arg);
     std::exit(1);

@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
-const SpeedEntry speed_table[] = {
+const SpeedEntry speed_table[SPEED_COUNT + 1] = {
     {300, B300, 0},       {1200, B1200, 1},   {2400, B2400, 2},   {4800, B4800, 3},
     {9600, B9600, 4},     {19200, B19200, 5}, {38400, B38400, 6}, {57600, B57600, 7},
     {115200, B115200, 8}, {-1, -1, -1},
@@ -114,18 +114,21 @@ int get_speed(int index) {
     return speed_table[index].rate;
 }
 
-int get_baudflag(int rate) {
-    for (int i = 0; speed_table[i].rate != -1; i++) {
-        if (speed_table[i].rate == rate) return speed_table[i].baudflag;
+int speed_index(double rate) {
+    for (int i = 0; i < SPEED_COUNT; i++) {
+        if (rate == speed_table[i].rate) return i;
     }
-    return 0;
+    return -1;
+}
+
+int get_baudflag(int rate) {
+    const int row = speed_index(rate);
+    return row >= 0 ? speed_table[row].baudflag : 0;
 }
 
 int get_speedcode(int rate) {
-    for (int i = 0; speed_table[i].rate != -1; i++) {
-        if (speed_table[i].rate == rate) return speed_table[i].speedcode;
-    }
-    return speed_table[0].speedcode;
+    const int row = speed_index(rate);
+    return speed_table[row >= 0 ? row : 0].speedcode;
 }
 
 namespace {
@@ -286,6 +289,21 @@ void restore_line_now() {
     // Only calls that do not wait: queued output is not drained.
     if (settings_saved) tcsetattr(fd, TCSANOW, &saved_termios);
     if (line_claimed) ioctl(fd, TIOCNXCL);
+}
+
+void restore_line_and_raise(int sig) {
+    restore_line_now();
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+    raise(sig);
+}
+
+bool ignored_at_start(int sig) {
+    struct sigaction old;
+    return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
 }
 
 int set_speed(int rate) {

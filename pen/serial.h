@@ -15,7 +15,8 @@
 // slices of at most 100 ms and asks its stop check between them, so a stop
 // request is honoured within a slice even in the middle of a long block.
 //
-//   get_speed       rate of row 0..8 of the speed table
+//   get_speed       rate of row 0..8 of the speed table, -1 for another row
+//   speed_index     row of a rate, -1 when the table has no such rate
 //   get_baudflag    termios speed constant of a rate, 0 if none
 //   get_speedcode   pen's code of a rate, 0 (300 bit/s) if none
 //   open_line       1 opened with the pen settings and, when it is a terminal,
@@ -29,6 +30,9 @@
 //                   nothing when none open
 //   restore_line_now  settings and exclusive mode back at once, for a signal
 //                   handler (async-signal-safe; the descriptor stays open)
+//   restore_line_and_raise  restore_line_now, then the signal raised with its
+//                   default action: the second signal's way out
+//   ignored_at_start  true for a signal the program was started to ignore
 //   set_speed       1 new rate after 100 ms, queued output sent, input flushed;
 //                   20 ms (a rate not in the table sets 300 bit/s, never B0);
 //                   0 the terminal's settings could not be read
@@ -55,9 +59,10 @@ struct SpeedEntry {
     int speedcode;  // the pen's code for the rate in the download command
 };
 
-// Nine rows in ascending order of rate, then a row of three -1.
-extern const SpeedEntry speed_table[];
+// SPEED_COUNT rows in ascending order of rate, then a row of three -1 that
+// only the out-of-range answers use: every loop ends at SPEED_COUNT.
 constexpr int SPEED_COUNT = 9;
+extern const SpeedEntry speed_table[SPEED_COUNT + 1];
 
 // The open serial device, -1 when none is open. Descriptor 0 is a real
 // descriptor when the program is started with standard input closed.
@@ -66,6 +71,9 @@ extern int port_fd;
 extern struct termios saved_termios;
 
 int get_speed(int index);
+// A rate parsed as the caller reads numbers (an option with atol, the
+// settings file as a float): its row, or -1.
+int speed_index(double rate);
 int get_baudflag(int rate);
 int get_speedcode(int rate);
 
@@ -76,6 +84,12 @@ int get_speedcode(int rate);
 int open_line(const char* device);
 void close_port();
 void restore_line_now();
+// Async-signal-safe. Inside the signal's own handler the raised signal takes
+// effect when the handler returns.
+void restore_line_and_raise(int sig);
+// nohup and background jobs start a program with SIGHUP or SIGINT ignored;
+// such a signal stays ignored.
+bool ignored_at_start(int sig);
 int set_speed(int rate);
 int set_vmin(int count);
 int set_vtime(int tenths);

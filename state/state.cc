@@ -6,7 +6,7 @@ AppState root;
 const char* const kx_version = "1.0";
 const char* const language_codes[LANG_COUNT] = {"de", "en", "fr", "es", "it"};
 
-void clear_root() {
+void reset_pen_fields() {
     root.mode = 0;
     root.menu_language = 0;
     root.text_language = 0;
@@ -15,6 +15,14 @@ void clear_root() {
     root.firmware_minor = 0;
     root.memory_free = 0;
     root.battery_level = 0;
+}
+
+int interface_language() {
+    return root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
+}
+
+void clear_root() {
+    reset_pen_fields();
     root.language = 0;
     root.speed = 0;
     std::memset(root.device, 0, sizeof root.device);

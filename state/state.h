@@ -83,6 +83,11 @@ extern const char* const kx_version;  // "1.0"
 // Sets every field of `root` to zero (pointers null), as at start-up. Frees
 // nothing: the text store's buffers are the store's business.
 void clear_root();
+// The pen configuration fields to zero: nothing read from a pen yet.
+void reset_pen_fields();
+// root.language when it is a language index, else English: the one index
+// every catalogue row may be read with.
+int interface_language();
 
 // Copies at most `max` characters of `src` into `dst` (which holds max + 1
 // bytes) and terminates it. The byte after the bound is written as the

@@ -9,6 +9,8 @@
 // piece table and a loop like write_rtf's; UTF-8 text is one without sizes.
 #include "text/export.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -391,4 +393,13 @@ int export_latex(const char* path, FILE* stream) {
 
 const char* get_format_string_opt(int format) {
     return known_format(format) ? formats[format].option : nullptr;
+}
+
+int format_from_name(const char* name) {
+    for (int i = 0; i < FORMAT_COUNT; i++) {
+        const char* option = get_format_string_opt(i);
+        // ASCII case rules: in a Turkish locale "I" is not the capital "i".
+        if (g_ascii_strncasecmp(name, option, std::strlen(option)) == 0) return i;
+    }
+    return -1;
 }

@@ -18,6 +18,8 @@
 //   ExportText              1 exported, 0 failed; path copied into save_name first
 //   export_ascii/rtf/latex  as ExportText in that format, save_name untouched
 //   get_format_string_opt   "ascii", "rtf", "latex", "utf8" or null
+//   format_from_name        FORMAT_* whose name `name` begins with (any letter
+//                           case), -1 for none
 // The formats' names for people are the save dialog's (ui/save_dialog.h).
 //   rtf_half_points         the RTF font size of each size class
 #pragma once
@@ -39,3 +41,4 @@ int export_rtf(const char* path, FILE* stream);
 int export_latex(const char* path, FILE* stream);
 
 const char* get_format_string_opt(int format);
+int format_from_name(const char* name);

@@ -14,6 +14,9 @@
 //   label_new_latin1   a new label showing an ISO-8859-1 text
 //   label_set_latin1   a label's text replaced
 //   combo_append_latin1  one more entry in a GtkComboBoxText
+//   combo_active_latin1  the chosen entry of a GtkComboBoxText (g_free), or null
+//   button_new_latin1  a new button labelled with an ISO-8859-1 text
+//   menu_item_new_latin1  a new menu item, '_' marking its mnemonic
 //   window_set_title_latin1  a window's title
 //   format_row         a catalogue row with one %s filled in, into a buffer
 #pragma once
@@ -26,6 +29,9 @@ char* to_utf8(const char* latin1);
 GtkWidget* label_new_latin1(const char* latin1);
 void label_set_latin1(GtkWidget* label, const char* latin1);
 void combo_append_latin1(GtkWidget* combo, const char* latin1);
+char* combo_active_latin1(GtkWidget* combo);
+GtkWidget* button_new_latin1(const char* latin1);
+GtkWidget* menu_item_new_latin1(const char* latin1);
 void window_set_title_latin1(GtkWidget* window, const char* latin1);
 // The rows are the program's own constants, never user input.
 void format_row(char* buffer, size_t size, const char* format, const char* arg);

@@ -68,10 +68,6 @@ void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* val
     gtk_widget_show(row);
 }
 
-void kx_set_title(GtkWidget* window, const char* latin1) {
-    window_set_title_latin1(window, latin1);
-}
-
 // A grab needs the window's GDK window: realize it first.
 void kx_dialog_grab(GtkWidget* dialog) {
     gtk_widget_realize(dialog);
@@ -130,9 +126,7 @@ GtkWidget* kx_dialog_add_label(GtkWidget* vbox, const char* latin1) {
 }
 
 GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1) {
-    char* utf8 = to_utf8(latin1 ? latin1 : "");
-    GtkWidget* button = gtk_button_new_with_label(utf8);
-    g_free(utf8);
+    GtkWidget* button = button_new_latin1(latin1);
     gtk_box_pack_start(GTK_BOX(buttons), button, TRUE, TRUE, 0);
     gtk_widget_show(button);
     gtk_widget_show(buttons);
@@ -150,7 +144,7 @@ void show_error_and_wait(const char* line1, const char* line2, const char* line3
     kx_dialog_add_label(vbox, line2);
     kx_dialog_add_label(vbox, line3);
 
-    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[root.language]);
+    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[interface_language()]);
     g_signal_connect(ok, "clicked", G_CALLBACK(destroy_dialog_clicked), dialog);
     g_signal_connect(dialog, "destroy", G_CALLBACK(waiting_dialog_destroyed), nullptr);
 
@@ -159,14 +153,29 @@ void show_error_and_wait(const char* line1, const char* line2, const char* line3
     gtk_main();
 }
 
+GtkWidget* language_combo_new(int current, bool keep_unknown) {
+    GtkWidget* combo = gtk_combo_box_text_new();
+    for (int i = 0; i < LANG_COUNT; i++) combo_append_latin1(combo, tlanguages[i]);
+    if (current >= 0 && current < LANG_COUNT) {
+        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), current);
+        return combo;
+    }
+    if (!keep_unknown) return combo;
+    char unknown[32];
+    std::snprintf(unknown, sizeof unknown, "? (%d)", current);
+    combo_append_latin1(combo, unknown);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), LANG_COUNT);
+    return combo;
+}
+
 void show_notice(const char* title, const char* line1, const char* line2) {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
-    kx_set_title(dialog, title);
+    window_set_title_latin1(dialog, title);
     kx_dialog_add_label(vbox, line1);
     kx_dialog_add_label(vbox, line2);
-    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[root.language]);
+    GtkWidget* ok = kx_dialog_add_button(buttons, tOK[interface_language()]);
     g_signal_connect(ok, "clicked", G_CALLBACK(destroy_dialog_clicked), dialog);
     gtk_widget_grab_focus(ok);
     gtk_widget_show(dialog);
@@ -178,7 +187,7 @@ int Sicher(const char* title, const char* line1, const char* line2, const char* 
     GtkWidget* buttons = nullptr;
     ConfirmState state = {kx_dialog_new(10, &vbox, &buttons), 0};
     kx_dialog_grab(state.dialog);
-    if (title) kx_set_title(state.dialog, title);
+    if (title) window_set_title_latin1(state.dialog, title);
     kx_dialog_add_label(vbox, line1);
     kx_dialog_add_label(vbox, line2);
 
@@ -203,17 +212,15 @@ void rename_button(GtkWidget* button, const char* latin1) {
     if (!button || !GTK_IS_BIN(button)) return;
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(button));
     if (!child || !GTK_IS_LABEL(child)) return;
-    char* utf8 = to_utf8(latin1 ? latin1 : "");
-    gtk_label_set_text(GTK_LABEL(child), utf8);
-    g_free(utf8);
+    label_set_latin1(child, latin1);
 }
 
 void Version() {
-    const int l = root.language;
+    const int l = interface_language();
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
-    kx_set_title(dialog, tcr_title[l]);
+    window_set_title_latin1(dialog, tcr_title[l]);
     // Not modal and nothing waits for it; it may outlive any number of menu
     // actions, but not the main window.
     gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);

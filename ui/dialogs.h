@@ -14,7 +14,7 @@
 //   kx_dialog_add_button   a button sharing the row's width equally
 //   kx_dialog_add_row      a labelled value row: value at the right edge, label left of it
 //   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
-//   kx_set_title           window title from an ISO-8859-1 text
+//   language_combo_new     the five language names, `current` chosen
 //   show_error_and_wait    message of up to three lines with OK; waits
 //   show_notice            titled message of two lines with OK; returns at once
 //   Sicher                 question with two buttons; 1 first button, else 0
@@ -44,7 +44,10 @@ GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1);
 void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value);
 // Puts the modal grab on `dialog`; its "destroy" handler removes it.
 void kx_dialog_grab(GtkWidget* dialog);
-void kx_set_title(GtkWidget* window, const char* latin1);
+// The five language names, each in its own language, `current` chosen. An
+// index outside them gets an entry "? (N)" of its own when `keep_unknown`
+// (a pen's value stays visible), else nothing is chosen.
+GtkWidget* language_combo_new(int current, bool keep_unknown);
 
 void show_error_and_wait(const char* line1, const char* line2, const char* line3);
 void show_notice(const char* title, const char* line1, const char* line2);

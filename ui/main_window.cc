@@ -82,10 +82,7 @@ void menu_item_activated(GtkMenuItem*, gpointer index) {
 }
 
 GtkWidget* new_menu_item(const char* path_latin1) {
-    char* utf8 = to_utf8(last_component(path_latin1));
-    GtkWidget* item = gtk_menu_item_new_with_mnemonic(utf8);
-    g_free(utf8);
-    return item;
+    return menu_item_new_latin1(last_component(path_latin1));
 }
 
 // The menu that holds the children of `path`; a branch that the table names
@@ -158,7 +155,7 @@ MenuEntry* CopyMenuItems() {
     std::memcpy(copy, menu_items, sizeof menu_items);
     for (int i = 0; i < MENU_ITEM_COUNT; i++) {
         const MessageText* row = static_cast<const MessageText*>(menu_items[i].path);
-        copy[i].path = (*row)[root.language];
+        copy[i].path = (*row)[interface_language()];
     }
     return copy;
 }
@@ -210,7 +207,7 @@ void ExchangeMenubar() {
 }
 
 void set_main_title(GtkWidget* window) {
-    set_title_row(window, t_main_title[root.language]);
+    set_title_row(window, t_main_title[interface_language()]);
 }
 
 void OpenMainWindow() {

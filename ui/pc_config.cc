@@ -28,29 +28,19 @@ char* device_display(const char* device) {
     return utf8 ? utf8 : to_utf8(device);
 }
 
-GtkWidget* language_combo() {
-    GtkWidget* combo = gtk_combo_box_text_new();
-    for (int i = 0; i < LANG_COUNT; i++) combo_append_latin1(combo, tlanguages[i]);
-    if (root.language >= 0 && root.language < LANG_COUNT)
-        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), root.language);
-    return combo;
-}
-
 // Columns of the device list: the path the entry takes, and a description
 // shown beside it.
 enum { DEVICE_COLUMN_PATH = 0, DEVICE_COLUMN_DESCRIPTION = 1 };
 constexpr int DESCRIPTION_GAP = 12;  // pixels on each side of a description
 
 void append_device(GtkListStore* list, const char* path, const char* description) {
-    char* shown = device_display(path);
+    g_autofree char* shown = device_display(path);
     // Descriptions come from udev or USB descriptors: UTF-8 as a rule.
-    char* text =
+    g_autofree char* text =
         g_utf8_validate(description, -1, nullptr) ? g_strdup(description) : to_utf8(description);
     GtkTreeIter it;
     gtk_list_store_append(list, &it);
     gtk_list_store_set(list, &it, DEVICE_COLUMN_PATH, shown, DEVICE_COLUMN_DESCRIPTION, text, -1);
-    g_free(text);
-    g_free(shown);
 }
 
 // The devices found, then the fixed entries not among them.
@@ -77,9 +67,8 @@ GtkWidget* device_combo(GtkListStore** list) {
     gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(combo), description, FALSE);
     gtk_cell_layout_add_attribute(GTK_CELL_LAYOUT(combo), description, "text",
                                   DEVICE_COLUMN_DESCRIPTION);
-    char* shown = device_display(root.device);
+    g_autofree char* shown = device_display(root.device);
     gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), shown);
-    g_free(shown);
     return combo;
 }
 
@@ -113,12 +102,9 @@ GtkWidget* speed_combo() {
 }
 
 void apply_language(GtkWidget* combo) {
-    gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    if (!utf8) return;
-    char* name = from_utf8(utf8);
-    g_free(utf8);
+    g_autofree char* name = combo_active_latin1(combo);
+    if (!name) return;
     const int language = language_from_name(name);
-    g_free(name);
     if (language == root.language) return;
     root.language = language;
     set_toolkit_language(language);
@@ -139,27 +125,27 @@ char* chosen_device(GtkWidget* combo) {
 }
 
 void apply_speed(GtkWidget* combo) {
-    gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
+    g_autofree gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
     if (!text) return;
-    root.speed = static_cast<int>(std::atol(text));
-    g_free(text);
+    const int row = speed_index(static_cast<double>(std::atol(text)));
+    if (row >= 0) root.speed = get_speed(row);
 }
 
 }  // namespace
 
 void ConfigurePC() {
-    const int l = root.language;
+    const int l = interface_language();
     PcConfigWidgets* w = g_new0(PcConfigWidgets, 1);
     w->monitor_fd = -1;
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     w->dialog = kx_dialog_new(5, &vbox, &buttons);
     kx_dialog_grab(w->dialog);
-    kx_set_title(w->dialog, tpcconfig[l]);
+    window_set_title_latin1(w->dialog, tpcconfig[l]);
     g_signal_connect(w->dialog, "delete-event", G_CALLBACK(pc_config_delete), w);
     g_signal_connect(w->dialog, "destroy", G_CALLBACK(pc_config_destroy), w);
 
-    w->language_combo = language_combo();
+    w->language_combo = language_combo_new(root.language, false);
     kx_dialog_add_row(vbox, tpcconfiglang[l], w->language_combo);
     w->device_combo = device_combo(&w->device_list);
     kx_dialog_add_row(vbox, tpcconfigdevice[l], w->device_combo);
@@ -182,7 +168,7 @@ void pc_config_ok(GtkWidget*, gpointer record) {
     g_autofree char* device = chosen_device(w->device_combo);
     // A longer name is refused, not cut: the dialog stays for another one.
     if (device && std::strlen(device) > static_cast<size_t>(DEVICE_MAX)) {
-        show_error_and_wait(tdevice_toolong[root.language], nullptr, nullptr);
+        show_error_and_wait(tdevice_toolong[interface_language()], nullptr, nullptr);
         return;
     }
     apply_language(w->language_combo);

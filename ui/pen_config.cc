@@ -24,32 +24,11 @@ namespace {
 
 constexpr int VALUE_WIDTH = 140;
 
-// The five language names, the current one chosen; an index the list does
-// not hold gets an entry of its own so the pen's value stays visible.
-GtkWidget* language_combo(int current) {
-    GtkWidget* combo = gtk_combo_box_text_new();
-    for (int i = 0; i < LANG_COUNT; i++) combo_append_latin1(combo, tlanguages[i]);
-    if (current >= 0 && current < LANG_COUNT) {
-        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), current);
-        return combo;
-    }
-    char unknown[32];
-    std::snprintf(unknown, sizeof unknown, "? (%d)", current);
-    combo_append_latin1(combo, unknown);
-    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), LANG_COUNT);
-    return combo;
-}
-
 // The language a combo shows; `current` while its own "? (N)" entry is chosen.
 int chosen_language(GtkWidget* combo, int current) {
     if (gtk_combo_box_get_active(GTK_COMBO_BOX(combo)) >= LANG_COUNT) return current;
-    gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    if (!utf8) return current;
-    char* text = from_utf8(utf8);
-    g_free(utf8);
-    const int index = language_from_name(text);
-    g_free(text);
-    return index;
+    g_autofree char* text = combo_active_latin1(combo);
+    return text ? language_from_name(text) : current;
 }
 
 GtkWidget* firmware_entry() {
@@ -99,7 +78,7 @@ GtkWidget* battery_bar() {
 }
 
 GtkWidget* mode_combo() {
-    const int l = root.language;
+    const int l = interface_language();
     GtkWidget* combo = gtk_combo_box_text_new();
     combo_append_latin1(combo, tkxconfigmodescan[l]);
     combo_append_latin1(combo, tkxconfigmodetrans[l]);
@@ -116,13 +95,13 @@ void ConfigureKX() {
         return;
     }
 
-    const int l = root.language;
+    const int l = interface_language();
     PenConfigWidgets* w = g_new0(PenConfigWidgets, 1);
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     w->dialog = kx_dialog_new(5, &vbox, &buttons);
     kx_dialog_grab(w->dialog);
-    kx_set_title(w->dialog, tkxconfig[l]);
+    window_set_title_latin1(w->dialog, tkxconfig[l]);
     g_signal_connect(w->dialog, "delete-event", G_CALLBACK(pen_config_delete_event), w);
     g_signal_connect(w->dialog, "destroy", G_CALLBACK(pen_config_destroyed), w);
 
@@ -139,12 +118,12 @@ void ConfigureKX() {
     kx_dialog_add_row(vbox, tkxconfigver[l], firmware);
     kx_dialog_add_row(vbox, tkxconfigmem[l], memory);
     kx_dialog_add_row(vbox, tkxconfigbatt[l], battery);
-    w->menu_combo = language_combo(root.menu_language);
+    w->menu_combo = language_combo_new(root.menu_language, true);
     kx_dialog_add_row(vbox, tkxconfigmenulang[l], w->menu_combo);
-    w->text_combo = language_combo(root.text_language);
+    w->text_combo = language_combo_new(root.text_language, true);
     kx_dialog_add_row(vbox, tkxconfigtextlang[l], w->text_combo);
     if (root.firmware_minor & 0x80) {
-        w->target_combo = language_combo(root.target_language);
+        w->target_combo = language_combo_new(root.target_language, true);
         kx_dialog_add_row(vbox, tkxconfigtargetlang[l], w->target_combo);
         w->mode_combo = mode_combo();
         kx_dialog_add_row(vbox, tkxconfigmode[l], w->mode_combo);
@@ -164,12 +143,9 @@ void pen_config_apply(GtkWidget*, gpointer record) {
     if (w->target_combo)
         root.target_language = chosen_language(w->target_combo, root.target_language);
     if (w->mode_combo) {
-        gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(w->mode_combo));
-        char* text = from_utf8(utf8 ? utf8 : "");
-        const char* scan = tkxconfigmodescan[root.language];
-        root.mode = std::strncmp(text, scan, std::strlen(scan)) == 0 ? 0 : 1;
-        g_free(text);
-        g_free(utf8);
+        g_autofree char* text = combo_active_latin1(w->mode_combo);
+        const char* scan = tkxconfigmodescan[interface_language()];
+        root.mode = std::strncmp(text ? text : "", scan, std::strlen(scan)) == 0 ? 0 : 1;
     }
 
     const int result = write_configuration(&root);

@@ -84,7 +84,7 @@ int join_worker(pthread_t thread, int* result) {
 // chose to overwrite); 0: leave the action, nothing changed.
 int ask_before_download() {
     if (root.text_length.load() == 0) return 1;
-    const int l = root.language;
+    const int l = interface_language();
     if (Sicher(nullptr, tappend1[l], tappend2[l], tappend_yes[l], tappend_no[l]) == 1) return 1;
     // "Overwrite", or the question closed.
     if (root.unsaved && Sicher(tover_title[l], tover_s1[l], tover_s2[l], tYes[l], tNo[l]) != 1)
@@ -129,7 +129,7 @@ void transfer_finish(ProgressRecord* record, int result) {
     if (result != PEN_OK) show_response_and_wait(result);
     reload_text_view();
     if (result == PEN_OK && root.text_length.load() == record->start_length)
-        show_error_and_wait(t_nodata[root.language], nullptr, nullptr);
+        show_error_and_wait(t_nodata[interface_language()], nullptr, nullptr);
 }
 
 // A successful erase says nothing; the store and the view are not touched.
@@ -168,7 +168,7 @@ int start_operation(const ProgressOperation* operation, ProgressRecord* record,
 }
 
 void fill_transfer(ProgressRecord* record, GtkWidget* vbox, GtkWidget* buttons) {
-    const int l = root.language;
+    const int l = interface_language();
     add_fixed_label(vbox, tkxtransexpl[l]);
     char counts[COUNTS_SIZE];
     format_transfer_counts(counts, sizeof counts, record);
@@ -178,7 +178,7 @@ void fill_transfer(ProgressRecord* record, GtkWidget* vbox, GtkWidget* buttons) 
 }
 
 void fill_erase(ProgressRecord*, GtkWidget* vbox, GtkWidget*) {
-    add_fixed_label(vbox, tclear_info[root.language]);
+    add_fixed_label(vbox, tclear_info[interface_language()]);
 }
 
 }  // namespace
@@ -192,7 +192,7 @@ int activity_position(GtkWidget* bar) {
     return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(bar), ACTIVITY_KEY));
 }
 
-void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record) {
+void format_transfer_counts(char* buffer, size_t size, const ProgressRecord* record) {
     counts_line(buffer, size, root.text_length.load() - record->start_length,
                 root.scan_count.load() - record->start_scans);
 }
@@ -233,11 +233,11 @@ void TransferKX_PC() {
     if (start_operation(&transfer_operation, record, fill_transfer)) return;
     // An overwrite has already emptied the store: show what it holds.
     reload_text_view();
-    show_error_and_wait(tnomemory[root.language], nullptr, nullptr);
+    show_error_and_wait(tnomemory[interface_language()], nullptr, nullptr);
 }
 
 void ClearFlash() {
-    const int l = root.language;
+    const int l = interface_language();
     if (Sicher(tclear_title[l], tclear_s1[l], nullptr, tYes[l], tNo[l]) != 1) return;
     if (!start_operation(&erase_operation, new ProgressRecord(), fill_erase))
         show_error_and_wait(tnomemory[l], nullptr, nullptr);

@@ -50,16 +50,13 @@ struct ProgressRecord {
     std::atomic<int> done;  // written by the worker as its last action, read by the tick
     pthread_t thread;       // written before the worker starts, read by the tick's join
 };
-// The two operations' records are one type.
-using TransferProgress = ProgressRecord;
-using EraseProgress = ProgressRecord;
 
 void TransferKX_PC();
 void ClearFlash();
 
 // The worker: runs the record's operation, sets `done`, ends with the result.
 void* progress_thread(void* record);
-void format_transfer_counts(char* buffer, size_t size, const TransferProgress* record);
+void format_transfer_counts(char* buffer, size_t size, const ProgressRecord* record);
 // The 200 ms tick of either dialog.
 gboolean progress_poll(gpointer record);
 // The step of an activity bar made here: it advances by one per tick while

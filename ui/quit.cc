@@ -19,7 +19,7 @@
 
 bool confirm_quit() {
     if (!root.unsaved) return true;
-    const int l = root.language;
+    const int l = interface_language();
     return Sicher(texit_title[l], texit_s1[l], texit_s2[l], tYes[l], tNo[l]) == 1;
 }
 
@@ -46,11 +46,7 @@ int quit_signal = 0;
 gboolean quit_signal_received(gpointer data) {
     const int sig = GPOINTER_TO_INT(data);
     if (quit_signal != 0) {
-        restore_line_now();
-        struct sigaction sa = {};
-        sa.sa_handler = SIG_DFL;
-        sigaction(sig, &sa, nullptr);
-        raise(sig);
+        restore_line_and_raise(sig);
         return G_SOURCE_REMOVE;
     }
     quit_signal = sig;
@@ -63,11 +59,8 @@ gboolean quit_signal_received(gpointer data) {
 
 void watch_quit_signals() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the run was started to ignore (nohup, a background job)
-        // stays ignored, as in batch mode.
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        g_unix_signal_add(sig, quit_signal_received, GINT_TO_POINTER(sig));
+        if (!ignored_at_start(sig))
+            g_unix_signal_add(sig, quit_signal_received, GINT_TO_POINTER(sig));
     }
 }
 
@@ -93,7 +86,7 @@ gboolean show_kept_notice(gpointer data) {
     g_autofree char* path = static_cast<char*>(data);
     g_autofree char* shown = g_filename_display_name(path);
     g_autofree char* latin1 = from_utf8(shown);
-    const int l = root.language;
+    const int l = interface_language();
     show_notice(texit_title[l], tunsaved_kept[l], latin1);
     return G_SOURCE_REMOVE;
 }

@@ -9,7 +9,7 @@ void show_response_and_wait(int code) {
     const MessageText* rows[3] = {nullptr, nullptr, nullptr};
     const int count = response_rows(code, rows);
     if (count == 0) return;
-    const int l = root.language;
+    const int l = interface_language();
     show_error_and_wait((*rows[0])[l], count == 3 ? (*rows[1])[l] : nullptr,
                         count == 3 ? (*rows[2])[l] : nullptr);
 }

@@ -60,22 +60,17 @@ char* name_for_format(const char* name, int format) {
 // "scans-YYYY-MM-DD" with today's local date and the format's extension
 // (g_free).
 char* proposed_name(int format) {
-    GDateTime* now = g_date_time_new_now_local();
-    gchar* date = now ? g_date_time_format(now, "%Y-%m-%d") : nullptr;
-    char* name = g_strconcat("scans-", date ? date : "", format_extensions[format], nullptr);
-    g_free(date);
-    if (now) g_date_time_unref(now);
-    return name;
+    g_autoptr(GDateTime) now = g_date_time_new_now_local();
+    g_autofree gchar* date = now ? g_date_time_format(now, "%Y-%m-%d") : nullptr;
+    return g_strconcat("scans-", date ? date : "", format_extensions[format], nullptr);
 }
 
 // The chooser's name field in the file-system encoding (g_free).
 char* typed_name(GtkFileChooser* chooser) {
-    gchar* utf8 = gtk_file_chooser_get_current_name(chooser);
+    g_autofree gchar* utf8 = gtk_file_chooser_get_current_name(chooser);
     if (!utf8) return g_strdup("");
     gchar* name = g_filename_from_utf8(utf8, -1, nullptr, nullptr, nullptr);
-    if (!name) name = from_utf8(utf8);
-    g_free(utf8);
-    return name;
+    return name ? name : from_utf8(utf8);
 }
 
 // The path that the name field stands for (g_free): an absolute name as it is,
@@ -83,23 +78,17 @@ char* typed_name(GtkFileChooser* chooser) {
 // current folder. Empty when nothing is typed. The chooser's own file name
 // cannot serve here: in save mode it gives none for a typed "dir/".
 char* chooser_path(GtkFileChooser* chooser) {
-    char* name = typed_name(chooser);
-    if (name[0] == '\0' || name[0] == '/') return name;
-    if (name[0] == '~' && (name[1] == '\0' || name[1] == '/')) {
-        char* path = g_strconcat(g_get_home_dir(), name + 1, nullptr);
-        g_free(name);
-        return path;
-    }
-    gchar* folder = gtk_file_chooser_get_current_folder(chooser);
+    g_autofree char* name = typed_name(chooser);
+    if (name[0] == '\0' || name[0] == '/') return g_steal_pointer(&name);
+    if (name[0] == '~' && (name[1] == '\0' || name[1] == '/'))
+        return g_strconcat(g_get_home_dir(), name + 1, nullptr);
+    g_autofree gchar* folder = gtk_file_chooser_get_current_folder(chooser);
     // Until the chooser has loaded its first folder it reports none; it
     // starts in the working directory then.
     if (!folder) folder = g_get_current_dir();
     const size_t len = std::strlen(folder);
     const bool has_slash = len > 0 && folder[len - 1] == '/';
-    char* path = g_strconcat(folder, has_slash ? "" : "/", name, nullptr);
-    g_free(folder);
-    g_free(name);
-    return path;
+    return g_strconcat(folder, has_slash ? "" : "/", name, nullptr);
 }
 
 // Cuts trailing '/' characters, but never the root "/" itself.
@@ -113,10 +102,8 @@ void strip_trailing_slashes(char* path) {
 // dialogs take ISO-8859-1, so a name such as "Ärger.txt" is turned into the
 // characters it shows in the chooser; what ISO-8859-1 lacks becomes '?'.
 char* display_path(const char* path) {
-    gchar* utf8 = g_filename_display_name(path);
-    char* latin1 = from_utf8(utf8);
-    g_free(utf8);
-    return latin1;
+    g_autofree gchar* utf8 = g_filename_display_name(path);
+    return from_utf8(utf8);
 }
 
 // Opens `folder` in the chooser with an empty name field.
@@ -130,22 +117,19 @@ void enter_folder(GtkFileChooser* chooser, const char* folder) {
 // for just that reason), or the name ends in '/', the whole path stands in
 // the name field instead.
 void preset_name(GtkFileChooser* chooser, const char* save_name) {
-    gchar* folder = g_path_get_dirname(save_name);
-    gchar* base = g_path_get_basename(save_name);
+    g_autofree gchar* folder = g_path_get_dirname(save_name);
+    g_autofree gchar* base = g_path_get_basename(save_name);
     const size_t len = std::strlen(save_name);
     const bool in_folder = g_file_test(folder, G_FILE_TEST_IS_DIR) && save_name[len - 1] != '/';
     const char* shown = in_folder ? base : save_name;
-    gchar* utf8 = g_filename_to_utf8(shown, -1, nullptr, nullptr, nullptr);
+    g_autofree gchar* utf8 = g_filename_to_utf8(shown, -1, nullptr, nullptr, nullptr);
     if (!utf8) utf8 = g_filename_display_name(shown);
     if (in_folder) gtk_file_chooser_set_current_folder(chooser, folder);
     gtk_file_chooser_set_current_name(chooser, utf8);
-    g_free(utf8);
-    g_free(base);
-    g_free(folder);
 }
 
 GtkWidget* format_chooser_row(SaveWidgets* w) {
-    const int l = root.language;
+    const int l = interface_language();
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
     GtkWidget* label = label_new_latin1(tfs_format[l]);
 
@@ -167,10 +151,8 @@ GtkWidget* format_chooser_row(SaveWidgets* w) {
 // The format whose dialog name the combo shows, compared over the length of
 // the shown text; ASCII when none matches.
 int chosen_format(GtkWidget* combo) {
-    gchar* utf8 = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo));
-    if (!utf8) return FORMAT_ASCII;
-    char* text = from_utf8(utf8);
-    g_free(utf8);
+    g_autofree char* text = combo_active_latin1(combo);
+    if (!text) return FORMAT_ASCII;
     const size_t len = std::strlen(text);
     int format = FORMAT_ASCII;
     for (int i = 0; i < FORMAT_COUNT; i++) {
@@ -180,7 +162,6 @@ int chosen_format(GtkWidget* combo) {
             break;
         }
     }
-    g_free(text);
     return format;
 }
 
@@ -190,11 +171,9 @@ void format_changed(GtkComboBox* combo, gpointer record) {
     const int format = gtk_combo_box_get_active(combo);
     if (format < 0 || format >= FORMAT_COUNT) return;
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
-    gchar* name = gtk_file_chooser_get_current_name(chooser);
-    char* renamed = name ? name_for_format(name, format) : nullptr;
+    g_autofree gchar* name = gtk_file_chooser_get_current_name(chooser);
+    g_autofree char* renamed = name ? name_for_format(name, format) : nullptr;
     if (renamed) gtk_file_chooser_set_current_name(chooser, renamed);
-    g_free(renamed);
-    g_free(name);
 }
 
 void save_dialog_response(GtkDialog* dialog, gint response, gpointer record) {
@@ -213,21 +192,16 @@ const MessageText* const format_names[] = {&tfs_ASCII, &tfs_RTF, &tfs_LaTeX, &tf
 static_assert(sizeof format_names / sizeof format_names[0] == FORMAT_COUNT,
               "one name per export format");
 
-const char* get_format_string_lang(int format) {
-    if (format < 0 || format >= FORMAT_COUNT) return nullptr;
-    const int l = root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
-    return (*format_names[format])[l];
-}
-
 const char* get_format_string(int format) {
-    return get_format_string_lang(format);
+    if (format < 0 || format >= FORMAT_COUNT) return nullptr;
+    return (*format_names[format])[interface_language()];
 }
 
 GtkWidget* get_translated_file_selection() {
-    const int l = root.language;
-    char* title = to_utf8(tfs_title[l]);
-    char* cancel = to_utf8(tCancel[l]);
-    char* ok = to_utf8(tOK[l]);
+    const int l = interface_language();
+    g_autofree char* title = to_utf8(tfs_title[l]);
+    g_autofree char* cancel = to_utf8(tCancel[l]);
+    g_autofree char* ok = to_utf8(tOK[l]);
     // The old file selection's buttons to create folders and to delete or
     // rename files, and the titles of its two lists, have no counterpart in
     // the GTK 3 chooser: it offers no such buttons (folder creation is
@@ -235,9 +209,6 @@ GtkWidget* get_translated_file_selection() {
     GtkWidget* chooser = gtk_file_chooser_dialog_new(
         title, root.main_window ? GTK_WINDOW(root.main_window) : nullptr,
         GTK_FILE_CHOOSER_ACTION_SAVE, cancel, GTK_RESPONSE_CANCEL, ok, SAVE_RESPONSE_OK, nullptr);
-    g_free(ok);
-    g_free(cancel);
-    g_free(title);
     gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), FALSE);
     // The program asks its own question, in the interface language.
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), FALSE);
@@ -255,12 +226,10 @@ void Save() {
     if (root.save_name[0] != '\0') {
         preset_name(chooser, root.save_name);
     } else {
-        gchar* cwd = g_get_current_dir();
+        g_autofree gchar* cwd = g_get_current_dir();
         gtk_file_chooser_set_current_folder(chooser, cwd);
-        char* proposal = proposed_name(valid_format(root.save_format));
+        g_autofree char* proposal = proposed_name(valid_format(root.save_format));
         gtk_file_chooser_set_current_name(chooser, proposal);
-        g_free(proposal);
-        g_free(cwd);
     }
 
     gtk_file_chooser_set_extra_widget(chooser, format_chooser_row(w));
@@ -275,43 +244,30 @@ void Save() {
 void save_dialog_ok(GtkWidget*, gpointer record) {
     SaveWidgets* w = static_cast<SaveWidgets*>(record);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(w->file_selection);
-    const int l = root.language;
+    const int l = interface_language();
 
-    char* path = chooser_path(chooser);
+    g_autofree char* path = chooser_path(chooser);
     // Nothing typed names the folder already shown: nothing to enter, nothing
     // to export, and nothing worth a message.
-    if (path[0] == '\0') {
-        g_free(path);
-        return;
-    }
+    if (path[0] == '\0') return;
 
-    char* copy = g_strdup(path);
+    g_autofree char* copy = g_strdup(path);
     strip_trailing_slashes(copy);
     struct stat st;
     if (stat(copy, &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             enter_folder(chooser, copy);
-            g_free(copy);
-            g_free(path);
             return;
         }
-        char* shown = display_path(copy);
-        const int yes = Sicher(tfs_exists_title[l], shown, tfs_exists_s1[l], tYes[l], tNo[l]);
-        g_free(shown);
-        if (yes != 1) {
-            g_free(copy);
-            g_free(path);
-            return;
-        }
+        g_autofree char* shown = display_path(copy);
+        if (Sicher(tfs_exists_title[l], shown, tfs_exists_s1[l], tYes[l], tNo[l]) != 1) return;
     }
-    g_free(copy);
 
     root.save_format = chosen_format(w->format_combo);
     // The path as typed, trailing slashes included: a name that ends in "/"
     // but is no directory fails, rather than writing a file of another name.
     errno = 0;
     if (ExportText(path, nullptr)) {
-        g_free(path);
         gtk_widget_destroy(w->file_selection);  // frees w through the destroy handler
         return;
     }
@@ -319,10 +275,8 @@ void save_dialog_ok(GtkWidget*, gpointer record) {
     const int error = errno != 0 ? errno : EIO;
     g_autofree char* reason = from_utf8(g_strerror(error));
     g_autofree char* last = g_strdup_printf("%s\n%s: %s", tfs_error2[l], texport_failed[l], reason);
-    char* shown = display_path(path);
+    g_autofree char* shown = display_path(path);
     show_error_and_wait(tfs_error1[l], shown, last);
-    g_free(shown);
-    g_free(path);
 }
 
 void save_dialog_destroy(GtkWidget* widget, gpointer record) {

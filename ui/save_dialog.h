@@ -11,8 +11,8 @@
 // (.txt, .rtf, .tex) follows the chosen format; with no file saved yet the
 // name proposed is "scans-YYYY-MM-DD" of today with the format's extension.
 //
-//   get_format_string_lang  the format's catalogue name in root.language, or null
-//   get_format_string       the name the format list shows (= _lang)
+//   get_format_string       the name the format list shows: the format's
+//                           catalogue name in the interface language, or null
 //   get_translated_file_selection  new chooser with the catalogue's texts
 //   Save                           menu action "Save+Export"
 //   save_dialog_ok                 OK pressed
@@ -26,7 +26,6 @@ struct SaveWidgets {
     GtkWidget* format_combo;
 };
 
-const char* get_format_string_lang(int format);
 const char* get_format_string(int format);
 GtkWidget* get_translated_file_selection();
 void Save();

@@ -96,13 +96,12 @@ bool load_step(ViewLoad& load) {
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
     const size_t count = next_step(load);
     gsize written = 0;
-    gchar* utf8 = g_convert(load.text.data() + load.done, static_cast<gssize>(count), "UTF-8",
-                            "ISO-8859-1", nullptr, &written, nullptr);
+    g_autofree gchar* utf8 = g_convert(load.text.data() + load.done, static_cast<gssize>(count),
+                                       "UTF-8", "ISO-8859-1", nullptr, &written, nullptr);
     if (!utf8) return false;
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(buffer, &end);
     gtk_text_buffer_insert(buffer, &end, utf8, static_cast<gint>(written));
-    g_free(utf8);
     tag_runs(buffer, load, load.done, count);
     load.done += count;
     return load.done < load.text.size();

@@ -104,7 +104,7 @@ class Progress : public Fixture {
 
 TEST(TransferCounts, CountsOnlyWhatThisDownloadAdded) {
     root.language = LANG_EN;
-    TransferProgress record;
+    ProgressRecord record;
     record.start_length = 0;
     record.start_scans = 0;
     const int saved_length = root.text_length.load(), saved_scans = root.scan_count.load();
@@ -457,7 +457,7 @@ TEST_F(Progress, EraseFailureIsReported) {
 // A worker whose join fails: the handle names the joining thread itself.
 int unjoinable_thread(pthread_t* thread, const pthread_attr_t*, void* (*)(void*), void* record) {
     *thread = pthread_self();
-    static_cast<EraseProgress*>(record)->done = 1;
+    static_cast<ProgressRecord*>(record)->done = 1;
     return 0;
 }
 
