@@ -26,7 +26,11 @@ kx_need_packages() {
 KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev libglib2.0-dev-bin)
 # What the tests need on top.
 # librsvg2-common: GdkPixbuf's SVG loader, which draws the window icon.
+# bash-completion: the helpers the bash completion is tested with.
 KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
-    x11-utils clang-format librsvg2-common)
-# What building and checking the Debian package needs on top of the build.
-KX_PACKAGE_PACKAGES=(dpkg-dev debhelper lintian appstream desktop-file-utils man-db)
+    x11-utils clang-format librsvg2-common bash-completion)
+# What building the Debian package needs on top of the build.
+KX_PACKAGE_PACKAGES=(dpkg-dev debhelper)
+# What checking it needs on top of that (scripts/package --check): on a minimal
+# system some 130 packages, which a user who only builds and installs is spared.
+KX_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db)

@@ -271,7 +271,8 @@ TEST(EndToEnd, IgnoredHangupStaysIgnoredAndASignalKeepsUnsavedText) {
 TEST(EndToEnd, MainWindowClassIsTheDesktopEntrysStartupWMClass) {
     if (!have_display() || access("/usr/bin/xprop", X_OK) != 0)
         GTEST_SKIP() << "needs a display, xdotool and xprop";
-    const std::string entry = read_file(std::string(KX_SOURCE_DIR) + "/data/kestrix.desktop");
+    const std::string entry =
+        read_file(std::string(KX_SOURCE_DIR) + "/data/io.github.kestrix.kestrix.desktop");
     const std::string key = "\nStartupWMClass=";
     const size_t at = entry.find(key);
     ASSERT_NE(at, std::string::npos) << "no StartupWMClass in the desktop entry";

@@ -208,7 +208,7 @@ TEST_F(Dialogs, ResponsePerCode) {
     root.language = LANG_IT;
     const Strings italian = response_lines(PEN_ERR_CONNECT);
     ASSERT_EQ(italian.size(), 3u);
-    EXPECT_EQ(italian[1], "Per favore controlli il cablaggio e si assicursi");
+    EXPECT_EQ(italian[1], "Per favore controlli il cablaggio e si assicuri");
     EXPECT_TRUE(toplevels().empty());
 }
 

@@ -241,7 +241,7 @@ TEST_F(MainWindow, GermanMenus) {
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)),
               (Strings{"_Speichern+Exportieren", "Programm _beenden"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 1)),
-              (Strings{"_Text einlesen", "Lesestift Speicher _l\xc3\xb6schen",
+              (Strings{"_Text einlesen", "Lesestift-Speicher _l\xc3\xb6schen",
                        "Lesestift _konfigurieren", "_PC konfigurieren"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Produktinformation"});
 }
@@ -254,7 +254,7 @@ TEST_F(MainWindow, ItalianMenus) {
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Salvare+Esportare", "_Esci"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[1],
               "E_limina la memoria della penna lettrice");
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[2], "_Configurar la penna lettrice");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[2], "_Configura la penna lettrice");
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Info"});
 }
 
@@ -279,8 +279,8 @@ TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
     // erase item and the information item.
     const std::pair<int, Strings> given[] = {
         {LANG_FR,
-         {"/_Fichier", "/Fichier/_Sauvegarder+Exporter", "/Fichier/_Terminer",
-          "/KESTRIX/_Supprimmer la m\351moire du stylo lectuer", "/Aide/_Info"}},
+         {"/_Fichier", "/Fichier/_Sauvegarder+Exporter", "/Fichier/_Quitter",
+          "/KESTRIX/_Supprimer la m\351moire du stylo lecteur", "/Aide/_Info"}},
         {LANG_ES,
          {"/_Archivo", "/Archivo/_Grabar+Exportar", "/Archivo/_Salir",
           "/KESTRIX/E_liminar la memoria del estilo lector", "/Ayuda/_Informaci\363n"}},
