@@ -37,6 +37,7 @@
 #include "state/state.h"
 #include "text/export.h"
 #include "text/store.h"
+#include "ui/application.h"
 #include "ui/main_window.h"
 #include "ui/pc_config.h"
 #include "ui/quit.h"
@@ -52,6 +53,7 @@ enum {
     OPT_FORMAT = 4,
     OPT_LIST = 5,
     OPT_ERASE = 6,
+    OPT_VERSION = 7,
 };
 
 // Only long options: with getopt_long_only they may be written with one dash
@@ -68,6 +70,7 @@ const struct option options[] = {
     {"format", required_argument, nullptr, OPT_FORMAT},
     {"list", no_argument, nullptr, OPT_LIST},
     {"erase", no_argument, nullptr, OPT_ERASE},
+    {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -80,6 +83,7 @@ void print_usage(FILE* out) {
     std::fprintf(out, "  -f, -format <format>: %s\n", terminal_message(tusage6).c_str());
     std::fprintf(out, "  -list:                %s\n", terminal_message(tusage7).c_str());
     std::fprintf(out, "  -erase:               %s\n", terminal_message(tusage8).c_str());
+    std::fprintf(out, "  -version:             %s\n", terminal_message(tusage9).c_str());
 }
 
 // -list: one line per device found, in the order of the PC configuration
@@ -150,6 +154,9 @@ void parse_command_line(int argc, char** argv) {
             case OPT_ERASE:
                 erase_after_export = 1;
                 break;
+            case OPT_VERSION:
+                std::printf("kestrix %s\n", kx_version);
+                std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1);
             default: {
                 // The rejected word stands just before the parser's next index.
                 int bad = optind - 1;
@@ -206,8 +213,13 @@ int main(int argc, char** argv) {
     }
 
     start_toolkit_locale(root.language);
+    // The window class, and the name the desktop matches with its entry.
+    g_set_prgname(APPLICATION_ID);
     gtk_init(&argc, &argv);
+    // A second start presents the running window; it opens no line of its own.
+    if (!start_application(argc > 1)) return 0;
     OpenMainWindow();
+    add_application_window(root.main_window);
     watch_quit_signals();
     tell_kept_text();
     if (!have_preferences) ConfigurePC();

@@ -116,7 +116,7 @@ void add_accelerator(GtkWidget* item, const char* accelerator) {
 // when GdkPixbuf has no SVG loader). The name leaves the program name, and so
 // the windows' WM_CLASS, as it is.
 const char* const APPLICATION_NAME = "KESTRIX";
-const char* const ICON_RESOURCE = "/org/example/kestrix/kestrix.svg";
+const char* const ICON_RESOURCE = "/io/github/kestrix/kestrix/kestrix.svg";
 
 GList* program_icons() {
     static const int sizes[] = {16, 24, 32, 48, 64, 128};

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/catalogue.h"
 #include "pen/devices.h"
+#include "state/state.h"
 #include "support/process.h"
 
 namespace {
@@ -263,6 +265,23 @@ TEST(EndToEnd, IgnoredHangupStaysIgnoredAndASignalKeepsUnsavedText) {
     EXPECT_FALSE(find_window("^Caution!$", 20).empty());
     kill(next, SIGKILL);
     wait_program(next, 5000);
+}
+
+// Two windows must not fight over one serial line: on a session bus of its
+// own, a second start presents the first window and ends at once.
+TEST(EndToEnd, SecondStartPresentsTheRunningWindow) {
+    if (!have_display() || access("/usr/bin/dbus-run-session", X_OK) != 0)
+        GTEST_SKIP() << "needs a display, xdotool and dbus-run-session";
+    TempDir home;
+    write_file(home.file(".kxrc"), "Language: English\nDevice: /dev/null\n");
+    const std::string k = std::string("'") + KESTRIX_BIN + "'";
+    const std::string script = k + " 2>/dev/null & first=$!; " + kXdotool +
+                               " search --sync --onlyvisible --name '^KESTRIX V1' >/dev/null; " +
+                               k + " -s 9600 2>&1; echo \"status $?\"; " + kXdotool +
+                               " search --onlyvisible --name '^KESTRIX V1' | wc -l; kill $first";
+    RunResult r = run_program({"/usr/bin/dbus-run-session", "--", "/bin/sh", "-c", script},
+                              {"HOME=" + home.path(), "LC_ALL=C", "NO_AT_BRIDGE=1"}, "", 60);
+    EXPECT_EQ(r.out, std::string(tnot_used[LANG_EN]) + "\nstatus 0\n1\n");
 }
 
 // A desktop groups the window with its launcher through the desktop entry's

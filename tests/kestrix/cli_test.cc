@@ -18,7 +18,8 @@ std::string usage(int l) {
            "  -s, -speed <speed>:   " + tusage5[l] + "\n" +
            "  -f, -format <format>: " + tusage6[l] + "\n" +
            "  -list:                " + tusage7[l] + "\n" +
-           "  -erase:               " + tusage8[l] + "\n";
+           "  -erase:               " + tusage8[l] + "\n" +
+           "  -version:             " + tusage9[l] + "\n";
 }
 
 const char kEnglishUsage[] =
@@ -29,7 +30,8 @@ const char kEnglishUsage[] =
     "  -s, -speed <speed>:   Speed (e.g. 38400)\n"
     "  -f, -format <format>: Output format\n"
     "  -list:                List the serial interfaces found\n"
-    "  -erase:               With -batch: erase the KESTRIX memory after the export\n";
+    "  -erase:               With -batch: erase the KESTRIX memory after the export\n"
+    "  -version:             Print the version\n";
 
 // What every run without a preferences file writes first.
 std::string missing(const TempDir& home) {
@@ -62,6 +64,16 @@ TEST(CommandLine, HelpPrintsEnglishUsageAndSavesNothing) {
         EXPECT_EQ(r.status, 0) << word;
         EXPECT_EQ(r.out, kEnglishUsage) << word;
         EXPECT_EQ(usage(LANG_EN), kEnglishUsage);
+        expect_no_preferences(home);
+    }
+}
+
+TEST(CommandLine, VersionPrintsTheVersionAndSavesNothing) {
+    for (const char* word : {"-version", "--version", "-v"}) {
+        TempDir home;
+        RunResult r = run_kestrix(home.path(), {word});
+        EXPECT_EQ(r.status, 0) << word;
+        EXPECT_EQ(r.out, "kestrix 1.0\n") << word;
         expect_no_preferences(home);
     }
 }
