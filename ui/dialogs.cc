@@ -52,7 +52,9 @@ void confirm_yes_clicked(GtkWidget*, gpointer data) {
 }
 
 void confirm_no_clicked(GtkWidget*, gpointer data) {
-    gtk_widget_destroy(static_cast<ConfirmState*>(data)->dialog);
+    ConfirmState* state = static_cast<ConfirmState*>(data);
+    state->result = 0;
+    gtk_widget_destroy(state->dialog);
 }
 
 }  // namespace
@@ -183,9 +185,14 @@ void show_notice(const char* title, const char* line1, const char* line2) {
 
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
            const char* no_label) {
+    return ask_question(title, line1, line2, yes_label, no_label) == 1 ? 1 : 0;
+}
+
+int ask_question(const char* title, const char* line1, const char* line2, const char* yes_label,
+                 const char* no_label) {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
-    ConfirmState state = {kx_dialog_new(10, &vbox, &buttons), 0};
+    ConfirmState state = {kx_dialog_new(10, &vbox, &buttons), -1};
     kx_dialog_grab(state.dialog);
     if (title) window_set_title_latin1(state.dialog, title);
     kx_dialog_add_label(vbox, line1);
@@ -195,8 +202,8 @@ int Sicher(const char* title, const char* line1, const char* line2, const char* 
     g_signal_connect(yes, "clicked", G_CALLBACK(confirm_yes_clicked), &state);
     GtkWidget* no = kx_dialog_add_button(buttons, no_label);
     g_signal_connect(no, "clicked", G_CALLBACK(confirm_no_clicked), &state);
-    // A window-manager close takes the default path: the window is destroyed
-    // with result still 0, which counts as the second button.
+    // A window-manager close (or Escape) takes the default path: the window
+    // is destroyed with result still -1, which takes neither answer.
     g_signal_connect(state.dialog, "destroy", G_CALLBACK(waiting_dialog_destroyed), nullptr);
 
     // Enter or Space on a fresh question takes the answer that changes

@@ -18,6 +18,7 @@
 //   show_error_and_wait    message of up to three lines with OK; waits
 //   show_notice            titled message of two lines with OK; returns at once
 //   Sicher                 question with two buttons; 1 first button, else 0
+//   ask_question           the same; 1 first button, 0 second, -1 closed
 //   rename_button          sets the text of the label inside a button
 //   Version                menu action: the product-information dialog
 //   show_response_and_wait pen result code to message dialog (the rows of
@@ -53,6 +54,8 @@ void show_error_and_wait(const char* line1, const char* line2, const char* line3
 void show_notice(const char* title, const char* line1, const char* line2);
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
            const char* no_label);
+int ask_question(const char* title, const char* line1, const char* line2, const char* yes_label,
+                 const char* no_label);
 void rename_button(GtkWidget* button, const char* latin1);
 void Version();
 

@@ -181,8 +181,9 @@ void pc_config_cancel(GtkWidget*, gpointer record) {
     gtk_widget_destroy(static_cast<PcConfigWidgets*>(record)->dialog);
 }
 
+// Closing the dialog (its close button, Escape) is Cancel: nothing changes.
 gboolean pc_config_delete(GtkWidget*, GdkEvent*, gpointer record) {
-    pc_config_ok(nullptr, record);
+    pc_config_cancel(nullptr, record);
     return TRUE;
 }
 

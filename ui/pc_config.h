@@ -6,14 +6,14 @@
 // then those of the four ttyS entries not already listed. While the dialog is
 // open, a tty monitor's descriptor is watched on the main loop: when a device
 // comes or goes the list is built again, and what the entry shows is kept.
-// OK (and the window manager's close) applies the choices to root at once; a
+// OK applies the choices to root at once (closing the dialog is Cancel); a
 // changed language rebuilds the menu bar through ExchangeMenubar. Nothing is
 // written to disk here: the preferences are saved at the end of the run.
 //
 //   ConfigurePC        menu action "Configure PC"; also opened at first start
 //   pc_config_ok       OK: apply, close
 //   pc_config_cancel   Cancel: close, nothing changed
-//   pc_config_delete   window-manager close: apply like OK
+//   pc_config_delete   window-manager close or Escape: as Cancel
 //   pc_config_destroy  device watch and monitor closed, grab removed, record freed
 #pragma once
 

@@ -160,8 +160,10 @@ void pen_config_cancel(GtkWidget*, gpointer record) {
     gtk_widget_destroy(static_cast<PenConfigWidgets*>(record)->dialog);
 }
 
+// Closing the dialog (its close button, Escape) is Cancel: nothing goes to
+// the pen.
 gboolean pen_config_delete_event(GtkWidget*, GdkEvent*, gpointer record) {
-    pen_config_apply(nullptr, record);
+    pen_config_cancel(nullptr, record);
     return TRUE;
 }
 

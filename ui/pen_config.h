@@ -3,14 +3,14 @@
 //
 // Principles of operation: `ConfigureKX` reads the configuration from the pen
 // into root on the main thread; only when that succeeds does the modal dialog
-// open. OK (and the window manager's close) writes mode and languages back and
+// open. OK writes mode and languages back and
 // closes the dialog only when the pen accepted them. Values read from a pen
 // outside their ranges are shown safely, never used as unchecked indexes.
 //
 //   ConfigureKX              menu action "Configure KESTRIX"
 //   pen_config_apply         OK: choices into root, write_configuration
 //   pen_config_cancel        Cancel: closes without writing
-//   pen_config_delete_event  window-manager close: apply, keep the window
+//   pen_config_delete_event  window-manager close or Escape: as Cancel
 //   pen_config_destroyed     grab removed, record freed
 #pragma once
 

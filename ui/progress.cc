@@ -85,8 +85,11 @@ int join_worker(pthread_t thread, int* result) {
 int ask_before_download() {
     if (root.text_length.load() == 0) return 1;
     const int l = interface_language();
-    if (Sicher(nullptr, tappend1[l], tappend2[l], tappend_yes[l], tappend_no[l]) == 1) return 1;
-    // "Overwrite", or the question closed.
+    const int answer =
+        ask_question(nullptr, tappend1[l], tappend2[l], tappend_yes[l], tappend_no[l]);
+    if (answer == 1) return 1;
+    // Closing the question is no answer: nothing is downloaded, nothing lost.
+    if (answer != 0) return 0;
     if (root.unsaved && Sicher(tover_title[l], tover_s1[l], tover_s2[l], tYes[l], tNo[l]) != 1)
         return 0;
     setup_data();
