@@ -141,6 +141,21 @@ void set_program_identity() {
     g_list_free_full(icons, g_object_unref);
 }
 
+// Ctrl+C copies a selection in the text view, as everywhere on the desktop;
+// only with nothing selected is it the pen configuration's accelerator. Run
+// before the window's own handler, which activates the accelerators.
+gboolean main_window_key_pressed(GtkWidget*, GdkEventKey* event, gpointer) {
+    const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
+    if (modifiers != GDK_CONTROL_MASK || gdk_keyval_to_lower(event->keyval) != GDK_KEY_c)
+        return FALSE;
+    if (!root.text_view) return FALSE;
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    if (!gtk_text_buffer_get_has_selection(buffer)) return FALSE;
+    gtk_text_buffer_copy_clipboard(
+        buffer, gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD));
+    return TRUE;
+}
+
 void set_title_row(GtkWidget* window, const char* format) {
     char title[256];
     title[sizeof title - 1] = '\0';
@@ -217,6 +232,7 @@ void OpenMainWindow() {
     gtk_window_set_default_size(GTK_WINDOW(window), 600, 400);
     g_signal_connect(window, "delete-event", G_CALLBACK(main_window_delete), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(main_window_destroy), nullptr);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(main_window_key_pressed), nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(window), 10);
     set_main_title(window);
 

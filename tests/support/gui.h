@@ -49,6 +49,10 @@ std::vector<GtkWidget*> toplevels();
 std::vector<GtkWidget*> windows_titled(const std::string& title);
 // True while `window` is one of toplevels().
 bool is_open(GtkWidget* window);
+// A key pressed in `window`, delivered through GTK's own dispatch as the
+// keyboard would deliver it.
+void send_key(GtkWidget* window, guint keyval,
+              GdkModifierType modifiers = static_cast<GdkModifierType>(0));
 // The window of the innermost modal grab, or null.
 GtkWidget* grab_window();
 // A window-manager close request: a delete event through GTK's own dispatch,

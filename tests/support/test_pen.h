@@ -26,9 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "state/state.h"
 #include "pen/download.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/store.h"
 
 using Bytes = std::vector<unsigned char>;

@@ -17,30 +17,6 @@
 namespace window_test {
 namespace {
 
-// A key pressed in `window`, delivered through GTK's own
-// dispatch as the keyboard would deliver it.
-void send_key(GtkWidget* window, guint keyval) {
-    GdkWindow* gdk_window = gtk_widget_get_window(window);
-    if (!gdk_window) return;
-    GdkDisplay* display = gdk_window_get_display(gdk_window);
-    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-    event->key.window = GDK_WINDOW(g_object_ref(gdk_window));
-    event->key.send_event = TRUE;
-    event->key.time = GDK_CURRENT_TIME;
-    event->key.keyval = keyval;
-    GdkKeymapKey* keys = nullptr;
-    gint n = 0;
-    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &n) &&
-        n > 0) {
-        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
-        event->key.group = static_cast<guint8>(keys[0].group);
-    }
-    g_free(keys);
-    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
-    gtk_main_do_event(event);
-    gdk_event_free(event);
-}
-
 // For a DialogAnswerer step: presses Escape in the dialog at once, and lets
 // the step's click through only if the dialog is still there 3 s later, so a
 // broken Escape fails the test instead of hanging it.

@@ -422,3 +422,41 @@ TEST_F(MainWindow, CloseIsIgnoredWhileADialogHoldsTheGrab) {
 
 }  // namespace
 }  // namespace window_test
+
+namespace window_test {
+namespace {
+
+// Ctrl+C copies a selection; only with none does it open the pen
+// configuration, which here (no device) reports the serial line.
+TEST_F(MainWindow, CtrlCCopiesASelectionAndOtherwiseConfiguresThePen) {
+    std::strcpy(root.device, "/nonexistent/kestrix-test");
+    store_sized("Hello pen\n", {1});
+    OpenMainWindow();
+    ASSERT_TRUE(run_until(view_holds_store, 5000));
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    GtkTextIter from, to;
+    gtk_text_buffer_get_iter_at_offset(buffer, &from, 0);
+    gtk_text_buffer_get_iter_at_offset(buffer, &to, 5);
+    gtk_text_buffer_select_range(buffer, &from, &to);
+    GtkClipboard* clipboard = gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
+    gtk_clipboard_set_text(clipboard, "before", -1);
+    {
+        DialogAnswerer answer;
+        answer.click(text_of(tOK));
+        send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
+        run_for(100);
+        EXPECT_EQ(answer.answered(), 0u) << "Ctrl+C with a selection talked to the pen";
+    }
+    g_autofree char* copied = gtk_clipboard_wait_for_text(clipboard);
+    EXPECT_STREQ(copied, "Hello");
+
+    gtk_text_buffer_select_range(buffer, &from, &from);
+    DialogAnswerer answer;
+    answer.click(text_of(tOK));
+    send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
+    ASSERT_TRUE(run_until([&] { return answer.finished(); }, 5000));
+    EXPECT_EQ(answer.seen()[0].labels[0], text_of(tce_serial1));
+}
+
+}  // namespace
+}  // namespace window_test
