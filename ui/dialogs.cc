@@ -59,9 +59,21 @@ void confirm_no_clicked(GtkWidget*, gpointer data) {
 
 }  // namespace
 
+void label_field(GtkWidget* label, GtkWidget* field) {
+    AtkObject* named = gtk_widget_get_accessible(label);
+    AtkObject* target = gtk_widget_get_accessible(field);
+    atk_object_add_relationship(target, ATK_RELATION_LABELLED_BY, named);
+    atk_object_add_relationship(named, ATK_RELATION_LABEL_FOR, target);
+    atk_object_set_name(target, gtk_label_get_text(GTK_LABEL(label)));
+    // A combo with an entry: the entry is what takes the keyboard.
+    GtkWidget* child = GTK_IS_COMBO_BOX(field) ? gtk_bin_get_child(GTK_BIN(field)) : nullptr;
+    if (child && GTK_IS_ENTRY(child)) label_field(label, child);
+}
+
 void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value) {
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
     GtkWidget* label = label_new_latin1(label_latin1);
+    label_field(label, value);
     gtk_box_pack_end(GTK_BOX(row), value, FALSE, FALSE, 0);
     gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 5);
     gtk_widget_show(value);

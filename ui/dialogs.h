@@ -13,6 +13,7 @@
 //   kx_dialog_add_label    one label per text line, packed in order
 //   kx_dialog_add_button   a button sharing the row's width equally
 //   kx_dialog_add_row      a labelled value row: value at the right edge, label left of it
+//   label_field            a screen reader names `field` by `label` (LABELLED_BY)
 //   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
 //   language_combo_new     the five language names, `current` chosen
 //   show_error_and_wait    message of up to three lines with OK; waits
@@ -43,6 +44,10 @@ GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1);
 // horizontal box (spacing 5), the label for an ISO-8859-1 text just left of it
 // (padding 5), the box packed at the start of `vbox` (padding 5); all shown.
 void kx_dialog_add_row(GtkWidget* vbox, const char* label_latin1, GtkWidget* value);
+// The label names the field for assistive technologies: LABELLED_BY and
+// LABEL_FOR relations and the field's accessible name (and so for the entry
+// of a combo with one).
+void label_field(GtkWidget* label, GtkWidget* field);
 // Puts the modal grab on `dialog`; its "destroy" handler removes it.
 void kx_dialog_grab(GtkWidget* dialog);
 // The five language names, each in its own language, `current` chosen. An

@@ -4,6 +4,7 @@
 #include <glib-unix.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -56,6 +57,19 @@ void fill_device_list(GtkListStore* list) {
     }
 }
 
+// A screen reader hears the description that stands beside the chosen path
+// in the list, as a sighted user sees it.
+void describe_device(GtkComboBox* combo, gpointer) {
+    GtkTreeIter it;
+    g_autofree char* text = nullptr;
+    if (gtk_combo_box_get_active_iter(combo, &it))
+        gtk_tree_model_get(gtk_combo_box_get_model(combo), &it, DEVICE_COLUMN_DESCRIPTION, &text,
+                           -1);
+    GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
+    for (GtkWidget* w : {GTK_WIDGET(combo), entry})
+        atk_object_set_description(gtk_widget_get_accessible(w), text ? text : "");
+}
+
 GtkWidget* device_combo(GtkListStore** list) {
     *list = gtk_list_store_new(2, G_TYPE_STRING, G_TYPE_STRING);
     fill_device_list(*list);
@@ -69,6 +83,7 @@ GtkWidget* device_combo(GtkListStore** list) {
                                   DEVICE_COLUMN_DESCRIPTION);
     g_autofree char* shown = device_display(root.device);
     gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), shown);
+    g_signal_connect(combo, "changed", G_CALLBACK(describe_device), nullptr);
     return combo;
 }
 

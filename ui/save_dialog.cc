@@ -139,6 +139,7 @@ GtkWidget* format_chooser_row(SaveWidgets* w) {
         combo_append_latin1(w->format_combo, get_format_string(i));
     }
     gtk_combo_box_set_active(GTK_COMBO_BOX(w->format_combo), valid_format(root.save_format));
+    label_field(label, w->format_combo);
 
     gtk_box_pack_end(GTK_BOX(row), w->format_combo, TRUE, TRUE, 0);
     gtk_box_pack_end(GTK_BOX(row), label, FALSE, FALSE, 0);

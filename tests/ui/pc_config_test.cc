@@ -333,3 +333,40 @@ TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
 
 }  // namespace
 }  // namespace window_test
+
+namespace window_test {
+namespace {
+
+// The label text a screen reader takes for `field`, through its relation.
+std::string labelled_by(GtkWidget* field) {
+    AtkRelationSet* set = atk_object_ref_relation_set(gtk_widget_get_accessible(field));
+    AtkRelation* relation = atk_relation_set_get_relation_by_type(set, ATK_RELATION_LABELLED_BY);
+    std::string text;
+    GPtrArray* targets = relation ? atk_relation_get_target(relation) : nullptr;
+    if (targets && targets->len > 0) {
+        GtkWidget* label = gtk_accessible_get_widget(GTK_ACCESSIBLE(g_ptr_array_index(targets, 0)));
+        if (label && GTK_IS_LABEL(label)) text = gtk_label_get_text(GTK_LABEL(label));
+    }
+    g_object_unref(set);
+    return text;
+}
+
+TEST_F(PcConfigTest, FieldsAreNamedByTheirLabelsAndDevicesByTheirDescriptions) {
+    fixture_devices = {{"/dev/ttyUSB0", "FTDI FT232R", true}};
+    Shown s = open();
+    ASSERT_NE(s.speed, nullptr);
+    EXPECT_EQ(labelled_by(s.language), text_of(tpcconfiglang));
+    EXPECT_EQ(labelled_by(s.device), text_of(tpcconfigdevice));
+    EXPECT_EQ(labelled_by(gtk_bin_get_child(GTK_BIN(s.device))), text_of(tpcconfigdevice));
+    EXPECT_EQ(labelled_by(s.speed), text_of(tpcconfigspeed));
+    gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 0);
+    EXPECT_STREQ(atk_object_get_description(gtk_widget_get_accessible(s.device)), "FTDI FT232R");
+    for (GtkWidget* button : find_widgets(s.dialog, GTK_TYPE_BUTTON)) {
+        if (GTK_IS_COMBO_BOX(gtk_widget_get_parent(button))) continue;
+        EXPECT_STRNE(atk_object_get_name(gtk_widget_get_accessible(button)), "");
+    }
+    click_button(s.dialog, text_of(tCancel));
+}
+
+}  // namespace
+}  // namespace window_test
