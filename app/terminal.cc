@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "pen/protocol.h"
+#include "pen/serial.h"
 #include "state/state.h"
 
 bool terminal_is_utf8() {
@@ -67,9 +68,29 @@ int response_rows(int code, const MessageText* rows[3]) {
     }
 }
 
+const MessageText* cause_row(int code) {
+    if (code != PEN_ERR_SERIAL && code != PEN_ERR_CONNECT && code != PEN_ERR_TRANSFER)
+        return nullptr;
+    switch (line_cause()) {
+        case CAUSE_DENIED:
+            return &tcause_denied;
+        case CAUSE_BUSY:
+            return &tcause_busy;
+        case CAUSE_MISSING:
+            return &tcause_missing;
+        case CAUSE_UNPLUGGED:
+            return &tcause_unplugged;
+        default:
+            return nullptr;
+    }
+}
+
 void print_response(int code) {
     const MessageText* rows[3] = {nullptr, nullptr, nullptr};
     const int count = response_rows(code, rows);
     for (int i = 0; i < count; i++)
         std::fprintf(stderr, "%s\n", terminal_message(*rows[i]).c_str());
+    // The path is the system's bytes, already as the terminal takes them.
+    const MessageText* cause = cause_row(code);
+    if (cause) std::fprintf(stderr, "%s: %s\n", root.device, terminal_message(*cause).c_str());
 }

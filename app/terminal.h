@@ -19,7 +19,9 @@
 //   counts_line       "N Characters / M Scans" in the interface language
 //                     (ISO-8859-1, for the progress dialog and the batch line)
 //   response_rows     the catalogue rows that report a pen result code
-//   print_response    those rows on standard error, one a line
+//   cause_row         the row naming why the line failed, or null
+//   print_response    those rows on standard error, one a line, then the
+//                     device and the cause when one is known
 #pragma once
 
 #include <cstddef>
@@ -46,4 +48,9 @@ void counts_line(char* buffer, size_t size, int chars, int scans);
 // Fills `rows` with up to three catalogue rows for a pen result code and
 // returns their count (0 for PEN_OK and every code without a message).
 int response_rows(int code, const MessageText* rows[3]);
+// For a code that reports a failed line (serial access, connection, transfer):
+// the row for the cause pen/serial.h's line_cause recorded in that exchange,
+// shown after the code's rows as "<device>: <cause>" with root.device; null
+// for other codes and when the system gave no cause.
+const MessageText* cause_row(int code);
 void print_response(int code);

@@ -9,7 +9,10 @@
 // bad-block counter gives up; 0x83 ends the text. A stop request
 // (`kxinterface_break`, or `kxinterface_quit` when the program is asked to
 // end) is honoured after every attempt and, inside a block, between waits of
-// at most 100 ms: the block is then neither stored nor acknowledged.
+// at most 100 ms: the block is then neither stored nor acknowledged. A line
+// that goes away (an adapter unplugged) gives no more blocks: the download
+// ends at once through the bad-block counter with PEN_ERR_TRANSFER, and
+// line_cause (pen/serial.h) says why.
 //
 // Threads: runs on the progress dialog's worker or, in batch mode, on the main
 // thread. `kxinterface_break` is set by the main thread; the text store fields

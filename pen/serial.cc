@@ -40,6 +40,13 @@ constexpr tcflag_t LINE_CFLAGS = CS8 | CREAD | PARENB | CLOCAL;
 // line_vtime, the block deadline and the debug channel use line_speed.
 int line_vtime = 5;
 int line_speed = 300;
+LineCause last_cause = CAUSE_NONE;
+
+// An errno of a read, a write or a settings call on the open line that says
+// the device has gone.
+void note_gone(int error) {
+    if (error == EIO || error == ENXIO || error == ENODEV) last_cause = CAUSE_UNPLUGGED;
+}
 
 bool debug_serial() {
     const char* v = std::getenv("KESTRIX_DEBUG");
@@ -74,6 +81,7 @@ int wait_readable(Clock::time_point deadline, StopCheck stop = nullptr) {
         if (stop && wait > SLICE_MS) wait = SLICE_MS;
         struct pollfd p = {port_fd, POLLIN, 0};
         int r = poll(&p, 1, wait);
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR))) last_cause = CAUSE_UNPLUGGED;
         if (r > 0) return 1;
         if (r < 0 && errno != EINTR) return 0;
         if (r == 0 && ms_left(deadline) == 0) return 0;
@@ -83,7 +91,9 @@ int wait_readable(Clock::time_point deadline, StopCheck stop = nullptr) {
 ssize_t read_some(unsigned char* buf, size_t count) {
     for (;;) {
         ssize_t r = read(port_fd, buf, count);
-        if (r >= 0 || errno != EINTR) return r;
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) note_gone(errno);
+        return r;
     }
 }
 
@@ -94,7 +104,9 @@ ssize_t read_some(unsigned char* buf, size_t count) {
 // was not applied, and a pseudo-terminal never applies parity.
 int read_settings(struct termios* t, bool* have) {
     *have = tcgetattr(port_fd, t) == 0;
-    return *have || errno == ENOTTY ? 1 : 0;
+    if (*have || errno == ENOTTY) return 1;
+    note_gone(errno);
+    return 0;
 }
 
 int apply_cc(int index, int value) {
@@ -172,6 +184,26 @@ void ask_low_latency(int fd) {
     low_latency_set = ioctl(fd, TIOCSSERIAL, &ss) == 0;
 }
 
+// A terminal in exclusive use by another program refuses the open with EBUSY.
+// The node of an unplugged adapter is gone (ENOENT), or stays without a
+// device behind it (ENXIO, ENODEV).
+LineCause cause_of_open_error(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return CAUSE_DENIED;
+        case EBUSY:
+            return CAUSE_BUSY;
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+            return CAUSE_MISSING;
+        default:
+            return CAUSE_NONE;
+    }
+}
+
 void release_line(int fd) {
     if (low_latency_set) {
         struct serial_struct ss;
@@ -220,12 +252,16 @@ void drain_output() {
 
 int open_line(const char* device) {
     if (port_fd != -1) close_port();
+    last_cause = CAUSE_NONE;
 
     // O_NONBLOCK only for the open itself: a serial port whose settings lack
     // CLOCAL would otherwise wait for a carrier the pen never raises. The line
     // is used in blocking mode, as its read timing assumes.
     int fd = open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+        last_cause = cause_of_open_error(errno);
+        return 0;
+    }
 
     // Pen commands written into a user's file would corrupt it.
     struct stat st;
@@ -238,6 +274,7 @@ int open_line(const char* device) {
     if (!claim_line(fd)) {
         close(fd);
         errno = EBUSY;
+        last_cause = CAUSE_BUSY;
         return 0;
     }
     ask_low_latency(fd);
@@ -351,6 +388,7 @@ int write_paced(const unsigned char* bytes, int count) {
         do {
             r = write(port_fd, &bytes[i], 1);
         } while (r < 0 && errno == EINTR);
+        if (r < 0) note_gone(errno);
         if (r != 1) return 0;
         debug_byte("tx", bytes[i]);
         // The pen needs 1 ms after every byte.
@@ -364,6 +402,7 @@ int write_byte(unsigned char byte) {
     do {
         r = write(port_fd, &byte, 1);
     } while (r < 0 && errno == EINTR);
+    if (r < 0) note_gone(errno);
     if (r != 1) return 0;
     debug_byte("tx", byte);
     return 1;
@@ -409,4 +448,8 @@ int line_time_ms(int bytes, int rate) {
 
 int line_rate() {
     return line_speed;
+}
+
+LineCause line_cause() {
+    return last_cause;
 }

@@ -22,8 +22,8 @@
 //   open_line       1 opened with the pen settings and, when it is a terminal,
 //                   held exclusively (a lock and the terminal's exclusive mode;
 //                   low latency asked of USB adapters), 0 not opened, a regular
-//                   file, or a line held by another program (errno kept);
-//                   closes a device still open first
+//                   file, or a line held by another program (errno kept,
+//                   line_cause set); closes a device still open first
 //   close_port      queued output drained (at most its line time plus 100 ms,
 //                   then discarded), pending input discarded, then settings,
 //                   exclusive mode and latency back, descriptor closed;
@@ -45,6 +45,9 @@
 //   read_counted    number of bytes collected (0..count) before a deadline or
 //                   a stop request
 //   line_rate       bit rate the open line was last set to
+//   line_cause      why the line of the last exchange failed, as far as the
+//                   system tells (CAUSE_NONE when it did not say, or nothing
+//                   failed); reset by every open_line
 //
 // Debugging: with KESTRIX_DEBUG containing "serial" in the environment, every
 // byte written and read is printed to standard error with its direction, the
@@ -119,3 +122,16 @@ int line_time_ms(int bytes, int rate);
 
 // The bit rate set by the last open_port or set_speed.
 int line_rate();
+
+// What the system said about a failed line, for the message that names the
+// device. open_line sets it from the open's errno (EACCES/EPERM denied, EBUSY
+// or the lock held elsewhere busy, ENOENT/ENOTDIR/ENXIO/ENODEV missing; a
+// regular file and other errors none). The reads and writes set it to
+// unplugged when the open device goes away: the kernel hangs a terminal up
+// when its adapter is unplugged (or a pseudo-terminal's far side closes), so
+// poll() reports POLLHUP or POLLERR and reads, writes and settings fail with
+// EIO (ENXIO or ENODEV on some drivers). A timeout or a wrong reply changes
+// nothing. Kept with the other line globals, so read after the operation's
+// thread has been joined.
+enum LineCause { CAUSE_NONE, CAUSE_DENIED, CAUSE_BUSY, CAUSE_MISSING, CAUSE_UNPLUGGED };
+LineCause line_cause();

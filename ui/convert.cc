@@ -65,3 +65,8 @@ void format_row(char* buffer, size_t size, const char* format, const char* arg) 
     std::snprintf(buffer, size, format, arg);
 #pragma GCC diagnostic pop
 }
+
+char* display_path(const char* path) {
+    g_autofree gchar* utf8 = g_filename_display_name(path);
+    return from_utf8(utf8);
+}

@@ -19,6 +19,7 @@
 //   menu_item_new_latin1  a new menu item, '_' marking its mnemonic
 //   window_set_title_latin1  a window's title
 //   format_row         a catalogue row with one %s filled in, into a buffer
+//   display_path       newly allocated (g_free) ISO-8859-1 text of a path
 #pragma once
 
 #include <gtk/gtk.h>
@@ -36,3 +37,7 @@ void window_set_title_latin1(GtkWidget* window, const char* latin1);
 // The rows are the program's own constants, never user input.
 void format_row(char* buffer, size_t size, const char* format, const char* arg);
 char* from_utf8(const char* utf8);
+// Paths are bytes in the file-system encoding (UTF-8 on current systems), the
+// dialogs take ISO-8859-1, so a name such as "Ärger.txt" is turned into the
+// characters a file chooser shows; what ISO-8859-1 lacks becomes '?'.
+char* display_path(const char* path);

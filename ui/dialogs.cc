@@ -8,6 +8,7 @@
 #include "ui/dialogs.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "state/state.h"
 #include "ui/convert.h"
@@ -149,14 +150,13 @@ GtkWidget* kx_dialog_add_button(GtkWidget* buttons, const char* latin1) {
     return button;
 }
 
-void show_error_and_wait(const char* line1, const char* line2, const char* line3) {
+void show_error_and_wait(const char* line1, const char* line2, const char* line3,
+                         const char* line4) {
     GtkWidget* vbox = nullptr;
     GtkWidget* buttons = nullptr;
     GtkWidget* dialog = kx_dialog_new(10, &vbox, &buttons);
     kx_dialog_grab(dialog);
-    kx_dialog_add_label(vbox, line1);
-    kx_dialog_add_label(vbox, line2);
-    kx_dialog_add_label(vbox, line3);
+    for (const char* line : {line1, line2, line3, line4}) kx_dialog_add_label(vbox, line);
 
     GtkWidget* ok = kx_dialog_add_button(buttons, tOK[interface_language()]);
     g_signal_connect(ok, "clicked", G_CALLBACK(destroy_dialog_clicked), dialog);

@@ -16,14 +16,15 @@
 //   label_field            a screen reader names `field` by `label` (LABELLED_BY)
 //   kx_dialog_grab         modal grab on a dialog (realized first, as GTK needs)
 //   language_combo_new     the five language names, `current` chosen
-//   show_error_and_wait    message of up to three lines with OK; waits
+//   show_error_and_wait    message of up to four lines with OK; waits
 //   show_notice            titled message of two lines with OK; returns at once
 //   Sicher                 question with two buttons; 1 first button, else 0
 //   ask_question           the same; 1 first button, 0 second, -1 closed
 //   rename_button          sets the text of the label inside a button
 //   Version                menu action: the product-information dialog
 //   show_response_and_wait pen result code to message dialog (the rows of
-//                          app/terminal.h's response_rows)
+//                          app/terminal.h's response_rows, then the device
+//                          and its cause_row when there is one)
 #pragma once
 
 #include <gtk/gtk.h>
@@ -55,7 +56,9 @@ void kx_dialog_grab(GtkWidget* dialog);
 // (a pen's value stays visible), else nothing is chosen.
 GtkWidget* language_combo_new(int current, bool keep_unknown);
 
-void show_error_and_wait(const char* line1, const char* line2, const char* line3);
+// A null line adds nothing.
+void show_error_and_wait(const char* line1, const char* line2, const char* line3,
+                         const char* line4 = nullptr);
 void show_notice(const char* title, const char* line1, const char* line2);
 int Sicher(const char* title, const char* line1, const char* line2, const char* yes_label,
            const char* no_label);

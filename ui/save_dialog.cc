@@ -97,15 +97,6 @@ void strip_trailing_slashes(char* path) {
     while (len > 1 && path[len - 1] == '/') path[--len] = '\0';
 }
 
-// The path as an ISO-8859-1 text for the program's dialogs (g_free): paths
-// are bytes in the file-system encoding (UTF-8 on current systems), the
-// dialogs take ISO-8859-1, so a name such as "Ärger.txt" is turned into the
-// characters it shows in the chooser; what ISO-8859-1 lacks becomes '?'.
-char* display_path(const char* path) {
-    g_autofree gchar* utf8 = g_filename_display_name(path);
-    return from_utf8(utf8);
-}
-
 // Opens `folder` in the chooser with an empty name field.
 void enter_folder(GtkFileChooser* chooser, const char* folder) {
     gtk_file_chooser_set_current_folder(chooser, folder);

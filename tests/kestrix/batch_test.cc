@@ -6,10 +6,13 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/catalogue.h"
 #include "state/state.h"
@@ -46,7 +49,8 @@ TEST(Batch, NoDeviceReportsSerialFailureAndSavesNothing) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, std::string("Settings can not be loaded: ") + home.file(".kxrc") +
                          "\nStarting with default values.\n" +
-                         rows3(tce_serial1, tce_serial2, tce_serial3, LANG_EN));
+                         rows3(tce_serial1, tce_serial2, tce_serial3, LANG_EN) +
+                         home.file("no-such-tty") + ": " + tcause_missing[LANG_EN] + "\n");
     EXPECT_FALSE(file_exists(home.file(".kxrc")));
 }
 
@@ -166,6 +170,55 @@ TEST(Batch, ClosedStandardDescriptorsStayClosedToThePen) {
         {"HOME=" + home.path(), "LC_ALL=C", "KESTRIX_DEBUG=serial"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Hello\n");
+}
+
+// After the usual lines, one naming the device and why its line failed. Root
+// opens any device whatever its mode: run without the capabilities that let
+// it, root meets a user's permission check (where it cannot drop them, that
+// case is skipped).
+TEST(Batch, LineFailureNamesTheDeviceAndTheCause) {
+    const std::vector<std::string> unprivileged = {"/usr/bin/setpriv",
+                                                   "--bounding-set=-dac_override,-dac_read_search"};
+    const bool as_root = geteuid() == 0;
+    const bool permissions_checked =
+        !as_root || run_program({unprivileged[0], unprivileged[1], "/bin/true"}, {}).status == 0;
+    const std::string serial = rows3(tce_serial1, tce_serial2, tce_serial3, LANG_EN);
+    struct Case {
+        const char* name;
+        const MessageText* cause;
+        std::string usual;  // the lines scripts read, unchanged
+    };
+    const Case cases[] = {{"denied", &tcause_denied, serial},
+                          {"busy", &tcause_busy, serial},
+                          {"unplugged", &tcause_unplugged,
+                           rows3(tce_transfer1, tce_transfer2, tce_transfer3, LANG_EN)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pen pen("one\ntwo\n", {"--fault", "disconnect:1"});
+        ASSERT_TRUE(pen.sim->ok());
+        const std::string tty = pen.sim->tty();
+        int holder = -1;
+        std::vector<std::string> argv = {KESTRIX_BIN, "-batch", "-d", tty};
+        if (c.cause == &tcause_denied) {
+            if (!permissions_checked) {
+                std::printf("denied: skipped, root cannot drop its capabilities here\n");
+                continue;
+            }
+            ASSERT_EQ(chmod(tty.c_str(), 0), 0);
+            if (as_root) argv.insert(argv.begin(), unprivileged.begin(), unprivileged.end());
+        } else if (c.cause == &tcause_busy) {
+            holder = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(holder, 0);
+            ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        TempDir home;
+        RunResult r = run_program(argv, {"HOME=" + home.path(), "LC_ALL=C"});
+        if (holder >= 0) close(holder);
+        EXPECT_EQ(r.status, 1);
+        const std::string rows = c.usual + tty + ": " + (*c.cause)[LANG_EN] + "\n";
+        ASSERT_GE(r.err.size(), rows.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - rows.size()), rows);
+    }
 }
 
 TEST(Batch, SignalCancelsGivesTheLineBackAndEndsByTheSignal) {

@@ -187,6 +187,8 @@ TEST_F(DownloadTest, SilentPenEndsTheDownload) {
     pen.expect(bye, 3000).expect(bye, 3000).send(bye_reply);
     EXPECT_EQ(run_download(), PEN_ERR_TRANSFER);
     EXPECT_EQ(pen.received_at(38400), (Bytes{0x06, 0x06, 0x06, 0x01}));
+    // A pen that says nothing is no vanished line.
+    EXPECT_EQ(line_cause(), CAUSE_NONE);
 }
 
 TEST_F(DownloadTest, OversizedBlockIsABadAttempt) {
@@ -259,6 +261,7 @@ TEST_F(DownloadTest, HangUpKeepsWhatArrived) {
     EXPECT_LT(std::chrono::duration<double>(after).count(), 2.0);
     EXPECT_EQ(stored_text(), "before");
     EXPECT_EQ(root.unsaved, 1);
+    EXPECT_EQ(line_cause(), CAUSE_UNPLUGGED);
 }
 
 }  // namespace

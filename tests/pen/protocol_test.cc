@@ -260,6 +260,7 @@ TEST_F(ProtocolTest, LineHeldByAnotherProgramIsNotUsed) {
     pen.start();
     EXPECT_EQ(read_configuration(&root), PEN_ERR_SERIAL);
     EXPECT_EQ(clear_flash(), PEN_ERR_SERIAL);
+    EXPECT_EQ(line_cause(), CAUSE_BUSY);
     pen.finish(200);
     EXPECT_TRUE(pen.received().empty());
     EXPECT_EQ(port_fd, -1);

@@ -138,16 +138,20 @@ TEST_F(SerialTest, RefusesRegularFilesAndMissingPaths) {
     EXPECT_EQ(open_line(root.device), 0);
     EXPECT_EQ(port_fd, -1);
     EXPECT_EQ(read_file(file), "hello");
+    EXPECT_EQ(line_cause(), CAUSE_NONE);
 
     use_device(dir.file("missing"));
     errno = 0;
     EXPECT_EQ(open_line(root.device), 0);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(port_fd, -1);
+    EXPECT_EQ(line_cause(), CAUSE_MISSING);
 
-    // A character device that is not a terminal still opens.
+    // A character device that is not a terminal still opens, and the last
+    // failure's cause is forgotten.
     use_device("/dev/null");
     EXPECT_EQ(open_line(root.device), 1);
+    EXPECT_EQ(line_cause(), CAUSE_NONE);
     close_port();
     EXPECT_EQ(port_fd, -1);
 }

@@ -212,5 +212,17 @@ TEST_F(Dialogs, ResponsePerCode) {
     EXPECT_TRUE(toplevels().empty());
 }
 
+// The device as the system names it, then the cause in the interface language.
+TEST_F(Dialogs, ResponseNamesTheDeviceAndTheCause) {
+    const std::string path = "/nonexistent/\xc3\x84rger-tty";
+    copy_bounded(root.device, path.c_str(), DEVICE_MAX);
+    root.language = LANG_DE;
+    ASSERT_EQ(open_port(), 0);
+    const Strings lines = response_lines(PEN_ERR_SERIAL);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], text_of(tce_serial1));
+    EXPECT_EQ(lines[3], path + ": " + text_of(tcause_missing));
+}
+
 }  // namespace
 }  // namespace window_test

@@ -280,8 +280,9 @@ TEST_F(PenConfigTest, UnpluggedPenIsReportedAndDialogStays) {
         answer.click(text_of(tOK));
         click_button(s.dialog, text_of(tOK));
         ASSERT_TRUE(answer.finished());
-        ASSERT_EQ(answer.seen()[0].labels.size(), 3u);
+        ASSERT_EQ(answer.seen()[0].labels.size(), 4u);
         EXPECT_EQ(answer.seen()[0].labels[0], text_of(tce_serial1));
+        EXPECT_EQ(answer.seen()[0].labels[3], pen->tty() + ": " + text_of(tcause_missing));
     }
     EXPECT_TRUE(is_open(s.dialog));
     EXPECT_EQ(grab_window(), s.dialog);
