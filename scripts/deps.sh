@@ -30,3 +30,7 @@ KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts
     x11-utils clang-format librsvg2-common)
 # What building and checking the Debian package needs on top of the build.
 KX_PACKAGE_PACKAGES=(dpkg-dev debhelper lintian appstream desktop-file-utils man-db)
+# What scripts/vm-test needs on top of the build and the tests: QEMU, a static
+# busybox for the guest's initramfs, modprobe/depmod for the kernel's modules,
+# and udev, whose daemon and rules the guest runs from the host's root.
+KX_VM_PACKAGES=(qemu-system-x86 busybox-static kmod udev)
