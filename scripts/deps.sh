@@ -34,3 +34,7 @@ KX_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 # What checking it needs on top of that (scripts/package --check): on a minimal
 # system some 130 packages, which a user who only builds and installs is spared.
 KX_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db)
+# What scripts/vm-test needs on top of the build and the tests: QEMU, a static
+# busybox for the guest's initramfs, modprobe/depmod for the kernel's modules,
+# and udev, whose daemon and rules the guest runs from the host's root.
+KX_VM_PACKAGES=(qemu-system-x86 busybox-static kmod udev)

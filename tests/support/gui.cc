@@ -172,6 +172,21 @@ std::string active_text(GtkWidget* combo) {
     return out;
 }
 
+std::vector<std::string> combo_texts(GtkWidget* combo, int column) {
+    std::vector<std::string> out;
+    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
+    if (column < 0) column = gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo));
+    GtkTreeIter it;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok;
+         ok = gtk_tree_model_iter_next(model, &it)) {
+        gchar* s = nullptr;
+        gtk_tree_model_get(model, &it, column, &s, -1);
+        out.push_back(s ? s : "");
+        g_free(s);
+    }
+    return out;
+}
+
 std::vector<GtkWidget*> toplevels() {
     std::vector<GtkWidget*> out;
     GList* list = gtk_window_list_toplevels();

@@ -42,6 +42,8 @@ std::vector<GtkWidget*> find_widgets(GtkWidget* widget, GType type);
 std::string window_title(GtkWidget* window);
 // The text a GtkComboBoxText shows ("" when none).
 std::string active_text(GtkWidget* combo);
+// The texts of a column of a combo box's list, by default the one its entry takes.
+std::vector<std::string> combo_texts(GtkWidget* combo, int column = -1);
 
 // Visible top-level windows of type GTK_WINDOW_TOPLEVEL.
 std::vector<GtkWidget*> toplevels();

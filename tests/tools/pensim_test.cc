@@ -304,6 +304,10 @@ TEST(PenSim, PacedRepliesTakeTheLineTimeAndTheLogRecordsThem) {
     EXPECT_NE(log.find(" PC>PEN 300 02\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" PEN>PC 300 82 00 01 01 00 64 03 01 00\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" PEN>PC 115200 80\n"), std::string::npos) << log;
+    // The rate change is on record before the first byte at the new rate.
+    const size_t change = log.find(" NOTE 115200 line rate now 115200 bit/s\n");
+    ASSERT_NE(change, std::string::npos) << log;
+    EXPECT_LT(change, log.find(" PC>PEN 115200 00\n")) << log;
     // Every line starts with the time in seconds and microseconds.
     size_t at = 0;
     while (at < log.size()) {

@@ -30,22 +30,6 @@ struct Shown {
     GtkWidget* speed = nullptr;
 };
 
-// The texts of a column of the list, by default the one the entry takes.
-std::vector<std::string> entries(GtkWidget* combo, int column = -1) {
-    std::vector<std::string> out;
-    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
-    if (column < 0) column = gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo));
-    GtkTreeIter it;
-    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok;
-         ok = gtk_tree_model_iter_next(model, &it)) {
-        gchar* s = nullptr;
-        gtk_tree_model_get(model, &it, column, &s, -1);
-        out.push_back(s ? s : "");
-        g_free(s);
-    }
-    return out;
-}
-
 GtkEntry* device_entry(GtkWidget* combo) {
     return GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo)));
 }
@@ -135,19 +119,19 @@ TEST_F(PcConfigTest, OpensWithDefaults) {
     EXPECT_EQ(active_text(s.language), "English");
     std::vector<std::string> names;
     for (int i = 0; i < LANG_COUNT; i++) names.push_back(utf8(tlanguages[i]));
-    EXPECT_EQ(entries(s.language), names);
+    EXPECT_EQ(combo_texts(s.language), names);
 
     ASSERT_TRUE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.device)));
     EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/ttyS1");
     EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(device_entry(s.device))));
-    EXPECT_EQ(entries(s.device),
+    EXPECT_EQ(combo_texts(s.device),
               (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"}));
 
     EXPECT_FALSE(gtk_combo_box_get_has_entry(GTK_COMBO_BOX(s.speed)));
     EXPECT_EQ(active_text(s.speed), "38400");
     std::vector<std::string> rates;
     for (int i = 0; i < SPEED_COUNT; i++) rates.push_back(std::to_string(get_speed(i)));
-    EXPECT_EQ(entries(s.speed), rates);
+    EXPECT_EQ(combo_texts(s.speed), rates);
 
     click_button(s.dialog, text_of(tOK));
     EXPECT_FALSE(is_open(s.dialog));
@@ -296,20 +280,20 @@ TEST_F(PcConfigTest, FoundDevicesComeFirstAndFollowPluggingWithoutTouchingTheEnt
     fixture_devices = {{adapter, "Prolific PL2303", true}, {"/dev/ttyS1", "16550A UART", false}};
     Shown s = open();
     ASSERT_NE(s.device, nullptr);
-    EXPECT_EQ(entries(s.device), (std::vector<std::string>{adapter, "/dev/ttyS1", "/dev/ttyS0",
-                                                           "/dev/ttyS2", "/dev/ttyS3"}));
-    EXPECT_EQ(entries(s.device, 1)[0], "Prolific PL2303");
+    EXPECT_EQ(combo_texts(s.device), (std::vector<std::string>{adapter, "/dev/ttyS1", "/dev/ttyS0",
+                                                               "/dev/ttyS2", "/dev/ttyS3"}));
+    EXPECT_EQ(combo_texts(s.device, 1)[0], "Prolific PL2303");
 
     // An adapter plugged while the user types; then the chosen one unplugged.
     gtk_entry_set_text(device_entry(s.device), "/dev/my");
     fixture_devices.insert(fixture_devices.begin() + 1, {"/dev/ttyUSB1", "FTDI", true});
     ASSERT_EQ(write(fixture_monitor[1], "+", 1), 1);
-    EXPECT_TRUE(run_until([&] { return entries(s.device).size() == 6; }, 5000));
+    EXPECT_TRUE(run_until([&] { return combo_texts(s.device).size() == 6; }, 5000));
     EXPECT_STREQ(gtk_entry_get_text(device_entry(s.device)), "/dev/my");
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 0);
     fixture_devices.erase(fixture_devices.begin());
     ASSERT_EQ(write(fixture_monitor[1], "-", 1), 1);
-    EXPECT_TRUE(run_until([&] { return entries(s.device)[0] == "/dev/ttyUSB1"; }, 5000));
+    EXPECT_TRUE(run_until([&] { return combo_texts(s.device)[0] == "/dev/ttyUSB1"; }, 5000));
     EXPECT_EQ(gtk_entry_get_text(device_entry(s.device)), adapter);
 
     click_button(s.dialog, text_of(tOK));
@@ -324,7 +308,7 @@ TEST_F(PcConfigTest, TextsInInterfaceLanguageNamesInTheirOwn) {
     ASSERT_NE(s.dialog, nullptr);
     EXPECT_EQ(window_title(s.dialog), utf8(tpcconfig[LANG_ES]));
     EXPECT_EQ(active_text(s.language), utf8(tlanguages[LANG_ES]));
-    EXPECT_EQ(entries(s.language)[LANG_FR],
+    EXPECT_EQ(combo_texts(s.language)[LANG_FR],
               "Fran\xC3\xA7"
               "ais");
     EXPECT_EQ(active_text(s.speed), "115200");

@@ -123,6 +123,21 @@ bool read_input() {
     return true;
 }
 
+// With a byte log, the waits look at the line rate at least this often (in
+// seconds), so that a change shows in the log when it happens, also when no
+// byte follows it: the order of a goodbye, its reply and the program giving
+// the line back is then on record.
+constexpr double RATE_WATCH = 0.001;
+int logged_rate = -1;
+
+void note_rate_change() {
+    if (!sim_line.log || sim_line.master < 0) return;
+    const int rate = terminal_rate();
+    if (rate == logged_rate) return;
+    logged_rate = rate;
+    log_note("line rate now %d bit/s", rate);
+}
+
 // Waits until `when`, reading (and stamping) what the program writes in the
 // meantime, so that every byte gets the rate in force when it came. Returns
 // early after new input when `on_input` is set. 0 when a stop was requested.
@@ -131,13 +146,14 @@ int idle_until(double when, bool on_input) {
         if (stop_requested) return 0;
         const double left = when - now_seconds();
         if (left <= 0) return 1;
-        struct timespec ts = to_timespec(left);
+        struct timespec ts = to_timespec(sim_line.log ? std::fmin(left, RATE_WATCH) : left);
         if (sim_line.master < 0) {
             ppoll(nullptr, 0, &ts, &wait_mask);
             continue;
         }
         struct pollfd p = {sim_line.master, POLLIN, 0};
         int r = ppoll(&p, 1, &ts, &wait_mask);
+        note_rate_change();
         if (r == 0 || (r < 0 && errno == EINTR)) continue;
         if (r > 0 && (p.revents & POLLIN) && read_input()) {
             if (on_input) return 1;

@@ -12,7 +12,8 @@
 // waits, so none is lost). While it waits, the simulator reads what the
 // program writes, so every byte is stamped with the rate in force when it
 // came. The byte log has one line per burst: for bytes sent, the time their
-// first bit goes out; for bytes received, the time they were read.
+// first bit goes out; for bytes received, the time they were read; and a note
+// whenever the rate changes, seen within a millisecond.
 //
 //   open_line       1 the pseudo-terminal is ready (its path in `sim_line.tty`)
 //   close_line      closes both ends (the program sees a hang-up)
