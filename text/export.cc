@@ -54,7 +54,7 @@ void write_ascii(Writer& out, const Text& text) {
 }
 
 constexpr std::string_view RTF_HEADER =
-    "{\\rtf1\\ansi\\deff1\n"
+    "{\\rtf1\\ansi\\deff0\n"
     "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
     "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
     "\\pard\\plain\\s1\\f0 ";
@@ -119,17 +119,14 @@ std::string_view latex_of(unsigned char c, char (&buf)[4]) {
         case '_':
         case '{':
         case '}':
-            buf[0] = '\\';
-            buf[1] = ch;
-            buf[2] = '{';
-            buf[3] = '}';
-            return {buf, 4};
+        // An accent with an empty argument: "\~ " would put the accent on the
+        // blank, and LaTeX would print that blank after it.
         case '^':
         case '~':
             buf[0] = '\\';
             buf[1] = ch;
-            buf[2] = '\\';
-            buf[3] = ' ';
+            buf[2] = '{';
+            buf[3] = '}';
             return {buf, 4};
         case '\\':
             return "$\\backslash$";
