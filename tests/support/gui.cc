@@ -58,8 +58,10 @@ bool ensure_gtk() {
         g_setenv("HOME", home.path().c_str(), TRUE);
         g_setenv("NO_AT_BRIDGE", "1", FALSE);
         g_setenv("GDK_BACKEND", "x11", FALSE);
-        // Tests never read or write the user's desktop settings.
+        // Tests never read or write the user's desktop settings, nor reach
+        // the desktop's session bus.
         g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-no-session-bus", TRUE);
         // A display busy with other test processes may refuse a connection
         // for a moment: try a few times before giving up.
         for (int attempt = 0; attempt < 5 && state != 1; attempt++) {
