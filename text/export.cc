@@ -108,46 +108,33 @@ constexpr std::string_view LATEX_SIZES[4] = {"\\footnotesize ", "\\normalsize ",
                                              "\\Large "};
 constexpr size_t LATEX_WRAP_COLUMN = 64;
 
+bool is_one_of(char ch, std::string_view set) {
+    return set.find(ch) != std::string_view::npos;
+}
+
 // What character `c` (not a line end) becomes in LaTeX, built in `buf`.
 std::string_view latex_of(unsigned char c, char (&buf)[4]) {
     const char ch = static_cast<char>(c);
-    switch (ch) {
-        case '#':
-        case '$':
-        case '%':
-        case '&':
-        case '_':
-        case '{':
-        case '}':
-        // An accent with an empty argument: "\~ " would put the accent on the
-        // blank, and LaTeX would print that blank after it.
-        case '^':
-        case '~':
-            buf[0] = '\\';
-            buf[1] = ch;
-            buf[2] = '{';
-            buf[3] = '}';
-            return {buf, 4};
-        case '\\':
-            return "$\\backslash$";
-        // The latin1 input encoding defines these for math mode only: not sign,
-        // plus-minus, superscripts two, three and one, micro, times and division.
-        case '\xAC':
-        case '\xB1':
-        case '\xB2':
-        case '\xB3':
-        case '\xB5':
-        case '\xB9':
-        case '\xD7':
-        case '\xF7':
-            buf[0] = '$';
-            buf[1] = ch;
-            buf[2] = '$';
-            return {buf, 3};
-        default:
-            buf[0] = ch;
-            return {buf, 1};
+    // The accents take an empty argument: "\~ " would put the accent on the
+    // blank, and LaTeX would print that blank after it.
+    if (is_one_of(ch, "#$%&_{}^~")) {
+        buf[0] = '\\';
+        buf[1] = ch;
+        buf[2] = '{';
+        buf[3] = '}';
+        return {buf, 4};
     }
+    if (ch == '\\') return "$\\backslash$";
+    // The latin1 input encoding defines these for math mode only: not sign,
+    // plus-minus, superscripts two, three and one, micro, times and division.
+    if (is_one_of(ch, "\xAC\xB1\xB2\xB3\xB5\xB9\xD7\xF7")) {
+        buf[0] = '$';
+        buf[1] = ch;
+        buf[2] = '$';
+        return {buf, 3};
+    }
+    buf[0] = ch;
+    return {buf, 1};
 }
 
 // A line end becomes an empty line (a new paragraph, same size). The size is
