@@ -1,21 +1,17 @@
 // Export formats: a text with its attributes written as ISO-8859-1 text, RTF,
 // LaTeX or UTF-8 text.
 //
-// Each format is a row of `formats`: its option name and its writer. A writer is one loop over the
-// characters that appends to one output buffer; `flush` hands the buffer to fwrite when it is
-// nearly full, so output goes out in large pieces whose counts are checked (one fwrite per
-// character would be many times slower). After the first short write nothing
-// more is written. A format that turns each byte into bytes of its own is a
-// piece table and a loop like write_rtf's; UTF-8 text is one without sizes.
+// Each format is a row of `formats`: its option name and its writer. A writer
+// is one loop over the characters that appends to one buffered Writer, which
+// hands its buffer to fwrite whenever it is full, so the output goes out in
+// large pieces whose counts are checked. After the first short write nothing
+// more is written.
 #include "text/export.h"
 
 #include <glib.h>
 
-#include <algorithm>
-#include <array>
-#include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <string_view>
 
@@ -23,113 +19,45 @@
 
 namespace {
 
-constexpr size_t OUT_SIZE = 131072;
-// Room for one step of a writer, which checks for room only between steps: one
-// character (its size declaration and its piece, which is copied as 16 bytes)
-// or, in LaTeX, BLOCK characters.
-constexpr size_t STEP_ROOM = 256;
-
-struct Output {
-    FILE* file;
-    char buf[OUT_SIZE];
-};
-
 struct Text {
     const unsigned char* chars;
     const unsigned char* attributes;  // bits 0-1: the size class
     size_t length;
 };
 
-// The writers append at a pointer of their own rather than through a count in
-// `Output`: a store through a char pointer may change any object, so a count
-// kept in memory would be reloaded and stored again for every byte.
+// Bytes collect in a buffer of its own and go to the file when it is full or
+// at flush(). False from flush() once any write came up short.
+class Writer {
+   public:
+    explicit Writer(FILE* file) : file_(file), buf_(new char[SIZE]) {}
 
-// Past this point a step may not fit: flush first.
-char* limit(Output& out) {
-    return out.buf + OUT_SIZE - STEP_ROOM;
-}
-
-// Hands the buffer up to `end` to fwrite. Returns the buffer's start, where
-// writing goes on, or null when `end` is null or the write came up short.
-char* flush(Output& out, char* end) {
-    if (!end) return nullptr;
-    const size_t used = static_cast<size_t>(end - out.buf);
-    if (used > 0 && std::fwrite(out.buf, 1, used, out.file) != used) return nullptr;
-    return out.buf;
-}
-
-// Appends a short piece; the caller made the room.
-char* copy(char* p, std::string_view s) {
-    std::memcpy(p, s.data(), s.size());
-    return p + s.size();
-}
-
-// Appends bytes of any length at `p`: headers, trailers, a whole ASCII text.
-// What does not fit the buffer goes to fwrite directly rather than being
-// copied. Null (also for a null `p`) once a write has failed.
-char* put(Output& out, char* p, const void* bytes, size_t count) {
-    if (!p || count == 0) return p;
-    if (count > static_cast<size_t>(out.buf + OUT_SIZE - p)) {
-        p = flush(out, p);
-        if (!p) return nullptr;
-        if (count > OUT_SIZE) return std::fwrite(bytes, 1, count, out.file) == count ? p : nullptr;
+    void put(char c) {
+        if (used_ == SIZE) flush();
+        buf_[used_++] = c;
     }
-    std::memcpy(p, bytes, count);
-    return p + count;
-}
+    void put(std::string_view s) {
+        for (char c : s) put(c);
+    }
+    bool flush() {
+        if (ok_ && used_ > 0 && std::fwrite(buf_.get(), 1, used_, file_) != used_) ok_ = false;
+        used_ = 0;
+        return ok_;
+    }
 
-char* put(Output& out, char* p, std::string_view s) {
-    return put(out, p, s.data(), s.size());
-}
-
-// What one byte becomes in RTF or LaTeX, as a block of fixed size built at
-// compile time. The writers copy the whole block and advance by `len`, so a
-// byte takes no branch of its own. This is a fast path: with a test per kind of
-// byte, the tests go wrong at random on varied text, and bench/export measured
-// RTF at about 4 and LaTeX at about 8 times one fwrite.
-struct Piece {
-    char s[15];
-    unsigned char len;
+   private:
+    static constexpr size_t SIZE = 65536;
+    FILE* file_;
+    std::unique_ptr<char[]> buf_;  // on the heap: too large for a thread's stack to take lightly
+    size_t used_ = 0;
+    bool ok_ = true;
 };
-static_assert(sizeof(Piece) == 16, "pieces are copied whole");
 
-constexpr Piece piece(std::string_view s) {
-    Piece p{};
-    for (size_t i = 0; i < s.size() && i < sizeof p.s; i++) p.s[i] = s[i];
-    p.len = static_cast<unsigned char>(s.size());
-    return p;
-}
-
-constexpr Piece piece(std::initializer_list<char> chars) {
-    return piece(std::string_view(chars.begin(), chars.size()));
-}
-
-constexpr bool is_one_of(char ch, std::string_view set) {
-    return set.find(ch) != std::string_view::npos;
-}
-
-using PieceTable = std::array<Piece, 256>;
-
-constexpr PieceTable make_table(Piece (*of)(unsigned char)) {
-    PieceTable t{};
-    for (int c = 0; c < 256; c++) t[static_cast<size_t>(c)] = of(static_cast<unsigned char>(c));
-    return t;
-}
-
-char* copy(char* p, const Piece& piece_) {
-    std::memcpy(p, &piece_, sizeof piece_);
-    return p + piece_.len;
-}
-
-// Each writer appends `text` in its format at `p` and returns the end of what
-// it appended, or null when a write failed.
-
-char* write_ascii(Output& out, char* p, Text text) {
-    return put(out, p, text.chars, text.length);
+void write_ascii(Writer& out, const Text& text) {
+    for (size_t i = 0; i < text.length; i++) out.put(static_cast<char>(text.chars[i]));
 }
 
 constexpr std::string_view RTF_HEADER =
-    "{\\rtf1\\ansi\\deff1\n"
+    "{\\rtf1\\ansi\\deff0\n"
     "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
     "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
     "\\pard\\plain\\s1\\f0 ";
@@ -138,44 +66,35 @@ constexpr std::string_view RTF_TRAILER = "\n\\par\n\\par}";
 // rtf_half_points (export.h) in RTF's words; the text view scales by the same.
 constexpr std::string_view RTF_SIZES[4] = {"\\fs16 ", "\\fs20 ", "\\fs24 ", "\\fs28 "};
 
-constexpr Piece rtf_piece(unsigned char c) {
-    const char ch = static_cast<char>(c);
-    if (c >= 0x80) {
-        constexpr char hex[] = "0123456789abcdef";
-        return piece({'\\', '\'', hex[c >> 4], hex[c & 15]});
-    }
-    if (is_one_of(ch, "\\{}")) return piece({'\\', ch});
-    return piece({ch});
-}
-constexpr PieceTable rtf_pieces = make_table(rtf_piece);
-
 // A line end starts a paragraph, which forgets the size; the size is written
-// before the first character of every run of one size class.
-char* write_rtf(Output& out, char* p, Text text) {
-    p = put(out, p, RTF_HEADER);
-    if (!p) return nullptr;
-    char* const last = limit(out);
+// before the first character of every run of one size class. Bytes above 127
+// are written as hexadecimal escapes, so the file itself is 7-bit.
+void write_rtf(Writer& out, const Text& text) {
+    static const char hex[] = "0123456789abcdef";
+    out.put(RTF_HEADER);
     int current = -1;  // size class in force; -1 at the start of a paragraph
     for (size_t i = 0; i < text.length; i++) {
-        if (p > last) {
-            p = flush(out, p);
-            if (!p) return nullptr;
-        }
         const unsigned char c = text.chars[i];
+        if (c == '\n') {
+            out.put(RTF_PARAGRAPH);
+            current = -1;
+            continue;
+        }
         const int size = text.attributes[i] & 3;
-        // Line ends and size changes are rare: one test for both.
-        if (c == '\n' || size != current) {
-            if (c == '\n') {
-                p = copy(p, RTF_PARAGRAPH);
-                current = -1;
-                continue;
-            }
-            p = copy(p, RTF_SIZES[size]);
+        if (size != current) {
+            out.put(RTF_SIZES[size]);
             current = size;
         }
-        p = copy(p, rtf_pieces[c]);
+        if (c >= 0x80) {
+            out.put("\\'");
+            out.put(hex[c >> 4]);
+            out.put(hex[c & 15]);
+            continue;
+        }
+        if (c == '\\' || c == '{' || c == '}') out.put('\\');
+        out.put(static_cast<char>(c));
     }
-    return put(out, p, RTF_TRAILER);
+    out.put(RTF_TRAILER);
 }
 
 constexpr std::string_view LATEX_HEADER =
@@ -190,135 +109,88 @@ constexpr std::string_view LATEX_HEADER =
 constexpr std::string_view LATEX_TRAILER = "\n\\end{document}\n";
 constexpr std::string_view LATEX_SIZES[4] = {"\\footnotesize ", "\\normalsize ", "\\large ",
                                              "\\Large "};
-constexpr int LATEX_WRAP_COLUMN = 64;
+constexpr size_t LATEX_WRAP_COLUMN = 64;
 
-constexpr Piece latex_piece(unsigned char c) {
+bool is_one_of(char ch, std::string_view set) {
+    return set.find(ch) != std::string_view::npos;
+}
+
+// What character `c` (not a line end) becomes in LaTeX, built in `buf`.
+std::string_view latex_of(unsigned char c, char (&buf)[4]) {
     const char ch = static_cast<char>(c);
-    if (ch == '\n') return piece("\n\n");  // an empty line: a new paragraph
-    if (is_one_of(ch, "#$%&_{}")) return piece({'\\', ch, '{', '}'});
-    if (is_one_of(ch, "^~")) return piece({'\\', ch, '\\', ' '});
-    if (ch == '\\') return piece("$\\backslash$");
+    // The accents take an empty argument: "\~ " would put the accent on the
+    // blank, and LaTeX would print that blank after it.
+    if (is_one_of(ch, "#$%&_{}^~")) {
+        buf[0] = '\\';
+        buf[1] = ch;
+        buf[2] = '{';
+        buf[3] = '}';
+        return {buf, 4};
+    }
+    if (ch == '\\') return "$\\backslash$";
     // The latin1 input encoding defines these for math mode only: not sign,
     // plus-minus, superscripts two, three and one, micro, times and division.
-    if (is_one_of(ch, "\xAC\xB1\xB2\xB3\xB5\xB9\xD7\xF7")) return piece({'$', ch, '$'});
-    return piece({ch});
-}
-constexpr PieceTable latex_pieces = make_table(latex_piece);
-
-// Prose is mostly letters and blanks in one size, written as they stand; up to
-// the break column, stretches of them are copied BLOCK characters at a time.
-// This is a fast path: written one by one, LaTeX prose took 1.7 ns a character
-// against 1.0, nearly three times one fwrite (bench/export.cc) and over three
-// on a busy machine.
-constexpr size_t BLOCK = sizeof(std::uint64_t);
-static_assert(BLOCK * (LATEX_SIZES[0].size() + sizeof(Piece)) <= STEP_ROOM,
-              "a block of the longest size declarations and pieces fits the step room");
-
-// The BLOCK characters at `i` are in size class `current` and each writes one
-// byte. The size classes (bits 0-1 of each attribute) are compared as one
-// word, in whatever byte order, as each byte is compared with the same value.
-// Every piece is at least one byte, so the lengths or'd together are 1 only
-// when each is 1.
-bool plain_block(const Text& text, size_t i, int current) {
-    std::uint64_t sizes;
-    std::memcpy(&sizes, text.attributes + i, sizeof sizes);
-    if ((sizes & 0x0303030303030303u) != 0x0101010101010101u * static_cast<unsigned>(current))
-        return false;
-    const unsigned char* c = text.chars + i;
-    return (latex_pieces[c[0]].len | latex_pieces[c[1]].len | latex_pieces[c[2]].len |
-            latex_pieces[c[3]].len | latex_pieces[c[4]].len | latex_pieces[c[5]].len |
-            latex_pieces[c[6]].len | latex_pieces[c[7]].len) == 1;
+    if (is_one_of(ch, "\xAC\xB1\xB2\xB3\xB5\xB9\xD7\xF7")) {
+        buf[0] = '$';
+        buf[1] = ch;
+        buf[2] = '$';
+        return {buf, 3};
+    }
+    buf[0] = ch;
+    return {buf, 1};
 }
 
 // A line end becomes an empty line (a new paragraph, same size). The size is
 // declared where it changes. Lines are kept short for editors: the first blank
 // once the output line is past LATEX_WRAP_COLUMN bytes becomes a line end.
-char* write_latex(Output& out, char* p, Text text) {
-    p = put(out, p, LATEX_HEADER);
-    if (!p) return nullptr;
-    char* const last = limit(out);
-    int current = -1;         // size class in force; a paragraph does not reset it
-    std::int64_t column = 0;  // bytes written since the output's last line end
-    for (size_t i = 0; i < text.length;) {
-        if (p > last) {
-            p = flush(out, p);
-            if (!p) return nullptr;
-        }
-        // No blank in the block can pass the column.
-        if (current >= 0 && text.length - i >= BLOCK &&
-            column <= LATEX_WRAP_COLUMN - static_cast<int>(BLOCK - 1) &&
-            plain_block(text, i, current)) {
-            std::memcpy(p, text.chars + i, BLOCK);
-            p += BLOCK;
-            column += BLOCK;
-            i += BLOCK;
+void write_latex(Writer& out, const Text& text) {
+    out.put(LATEX_HEADER);
+    int current = -1;   // size class in force; a paragraph does not reset it
+    size_t column = 0;  // bytes written since the output's last line end
+    for (size_t i = 0; i < text.length; i++) {
+        const unsigned char c = text.chars[i];
+        if (c == '\n') {
+            out.put("\n\n");
+            column = 0;
             continue;
         }
-        // Otherwise the next BLOCK characters one by one.
-        for (const size_t end = std::min(i + BLOCK, text.length); i < end; i++) {
-            const unsigned char c = text.chars[i];
-            const int size = text.attributes[i] & 3;
-            // Line ends and size changes are rare: one test for both.
-            if (c == '\n' || size != current) {
-                if (c == '\n') {
-                    p = copy(p, latex_pieces[c]);
-                    column = 0;
-                    continue;
-                }
-                p = copy(p, LATEX_SIZES[size]);
-                column += static_cast<std::int64_t>(LATEX_SIZES[size].size());
-                current = size;
-            }
-            // The column first: it is rarely past the break, blanks are frequent.
-            if (column > LATEX_WRAP_COLUMN && c == ' ') {
-                *p++ = '\n';
-                column = 0;
-                continue;
-            }
-            const Piece& e = latex_pieces[c];
-            p = copy(p, e);
-            column += e.len;
+        const int size = text.attributes[i] & 3;
+        if (size != current) {
+            out.put(LATEX_SIZES[size]);
+            column += LATEX_SIZES[size].size();
+            current = size;
         }
+        if (c == ' ' && column > LATEX_WRAP_COLUMN) {
+            out.put('\n');
+            column = 0;
+            continue;
+        }
+        char buf[4];
+        const std::string_view piece = latex_of(c, buf);
+        out.put(piece);
+        column += piece.size();
     }
-    return put(out, p, LATEX_TRAILER);
+    out.put(LATEX_TRAILER);
 }
 
 // UTF-8 text is the ASCII export with every byte above 127, an ISO-8859-1
 // character, written as the two bytes of the same character in UTF-8; every
 // other byte stays as it is.
-constexpr Piece utf8_piece(unsigned char c) {
-    if (c < 0x80) return piece({static_cast<char>(c)});
-    return piece({static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))});
-}
-constexpr PieceTable utf8_pieces = make_table(utf8_piece);
-
-// Runs of ASCII, most of any prose, are copied BLOCK bytes at a time.
-char* write_utf8(Output& out, char* p, Text text) {
-    char* const last = limit(out);
-    for (size_t i = 0; i < text.length;) {
-        if (p > last) {
-            p = flush(out, p);
-            if (!p) return nullptr;
+void write_utf8(Writer& out, const Text& text) {
+    for (size_t i = 0; i < text.length; i++) {
+        const unsigned char c = text.chars[i];
+        if (c < 0x80) {
+            out.put(static_cast<char>(c));
+        } else {
+            out.put(static_cast<char>(0xC0 | (c >> 6)));
+            out.put(static_cast<char>(0x80 | (c & 0x3F)));
         }
-        if (text.length - i >= BLOCK) {
-            std::uint64_t block;
-            std::memcpy(&block, text.chars + i, BLOCK);
-            if ((block & 0x8080808080808080u) == 0) {
-                std::memcpy(p, &block, BLOCK);
-                p += BLOCK;
-                i += BLOCK;
-                continue;
-            }
-        }
-        for (const size_t end = std::min(i + BLOCK, text.length); i < end; i++)
-            p = copy(p, utf8_pieces[text.chars[i]]);
     }
-    return p;
 }
 
 struct Format {
     const char* option;  // command line and preferences file
-    char* (*write)(Output&, char*, Text);
+    void (*write)(Writer&, const Text&);
 };
 
 const Format formats[] = {
@@ -363,10 +235,9 @@ int write_export(const char* path, FILE* stream, int format, const char* text,
     const bool empty = !text || !attributes || length <= 0;
     const Text input = {reinterpret_cast<const unsigned char*>(text), attributes,
                         empty ? 0 : static_cast<size_t>(length)};
-    // On the heap: the buffer is too large for a thread's stack to take lightly.
-    std::unique_ptr<Output> out(new Output);
-    out->file = file;
-    bool ok = flush(*out, formats[format].write(*out, out->buf, input)) != nullptr;
+    Writer out(file);
+    formats[format].write(out, input);
+    bool ok = out.flush();
     if (stream) {
         // Data still in the stream's buffer fails only when it is flushed.
         if (ok && (std::fflush(stream) != 0 || std::ferror(stream))) ok = false;

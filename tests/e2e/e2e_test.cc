@@ -44,11 +44,19 @@ std::string find_window(const std::string& regex, int timeout_s = 20) {
 }
 
 bool window_gone(const std::string& regex, int timeout_ms) {
-    for (int waited = 0; waited < timeout_ms; waited += 100) {
-        if (xdotool({"search", "--onlyvisible", "--name", regex}, 5).empty()) return true;
-        usleep(100000);
-    }
-    return false;
+    return wait_for(
+        [&] {
+            return xdotool({"search", "--onlyvisible", "--name", regex}, 5).empty();
+        },
+        timeout_ms);
+}
+
+// The number of visible windows of process `pid`.
+size_t visible_windows(pid_t pid) {
+    std::istringstream in(xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)}, 5));
+    size_t n = 0;
+    for (std::string id; in >> id;) n++;
+    return n;
 }
 
 void press(const std::string& window, const std::string& keys) {
@@ -105,26 +113,23 @@ struct Program {
         }
     }
     // Ctrl+R on the main window, then waits until the pen's session ended and
-    // the progress dialog has had time to close. A window that has only just
-    // appeared may not take the first key yet: the key is pressed again while
-    // the pen has seen no wake-up.
+    // the progress dialog has closed. A window that has only just appeared may
+    // not take the first key yet: the key is pressed again while the pen has
+    // seen no wake-up.
     bool download(const std::string& main) {
-        for (int attempt = 0; attempt < 3; attempt++) {
+        const size_t windows = visible_windows(pid);
+        for (int attempt = 0; attempt < 3 && !woken(); attempt++) {
             press(main, "ctrl+r");
-            for (int waited = 0; waited < 3000 && !woken(); waited += 100) usleep(100000);
-            if (woken()) break;
+            wait_for([&] { return woken(); }, 3000);
         }
         if (pen->wait_exit(20000) != 0) return false;
-        usleep(800000);
-        return true;
+        return wait_for([&] { return visible_windows(pid) <= windows; }, 10000);
     }
     std::string diagnostics() {
         return "pen log:\n" + read_file(files.file("pen.log")) + "kestrix log:\n" +
                read_file(files.file("kestrix.log"));
     }
-    bool woken() {
-        return read_file(files.file("pen.log")).find("PC>PEN 300 00") != std::string::npos;
-    }
+    bool woken() { return wait_for_text(files.file("pen.log"), "PC>PEN 300 00", 0); }
 };
 
 TEST(EndToEnd, DownloadThenQuitAsksAboutUnsavedText) {
@@ -212,10 +217,11 @@ TEST(EndToEnd, SignalDuringADownloadCancelsItAndQuits) {
     ASSERT_FALSE(main.empty()) << p.diagnostics();
     for (int attempt = 0; attempt < 3 && !p.woken(); attempt++) {
         press(main, "ctrl+r");
-        for (int waited = 0; waited < 3000 && !p.woken(); waited += 100) usleep(100000);
+        wait_for([&] { return p.woken(); }, 3000);
     }
     ASSERT_TRUE(p.woken()) << p.diagnostics();
-    usleep(1500 * 1000);  // into the first block, which takes 9 s at 300 bit/s
+    // The pen starts the first block, which takes 9 s at 300 bit/s.
+    ASSERT_TRUE(wait_for_text(p.files.file("pen.log"), "PEN>PC 300 84", 10000)) << p.diagnostics();
     kill(p.pid, SIGTERM);
     EXPECT_EQ(wait_program(p.pid, 3000), 0) << p.diagnostics();
     p.pid = -1;

@@ -222,19 +222,19 @@ TEST(Batch, LineFailureNamesTheDeviceAndTheCause) {
 }
 
 TEST(Batch, SignalCancelsGivesTheLineBackAndEndsByTheSignal) {
-    Pen pen(std::string(400, 'x') + "\n", {"--pace"});
+    TempDir home;
+    Pen pen(std::string(400, 'x') + "\n", {"--pace", "--log", home.file("pen.log")});
     ASSERT_TRUE(pen.sim->ok());
     const int line = open(pen.sim->tty().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(line, 0);
     struct termios before;
     ASSERT_EQ(tcgetattr(line, &before), 0);
-    TempDir home;
     const std::string kept = "; mine\n" + prefs(pen.sim->tty(), 300, "ascii");
     write_file(home.file(".kxrc"), kept);
     const pid_t pid = spawn_program({KESTRIX_BIN, "-batch"}, {"HOME=" + home.path(), "LC_ALL=C"},
                                     home.file("out"));
-    // At 300 bit/s the first 127-pair block takes 9 s: stop in its middle.
-    usleep(2500 * 1000);
+    // At 300 bit/s the first 127-pair block takes 9 s: stop once it has begun.
+    EXPECT_TRUE(wait_for_text(home.file("pen.log"), "PEN>PC 300 84", 10000));
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_program(pid, 3000), 128 + SIGTERM);
     EXPECT_EQ(read_file(home.file("out")), "");

@@ -6,7 +6,7 @@
 #include <string>
 
 inline const std::string kRtfHeader =
-    "{\\rtf1\\ansi\\deff1\n"
+    "{\\rtf1\\ansi\\deff0\n"
     "{\\fonttbl{\\f0\\froman new century schoolbook;}}\n"
     "{\\stylesheet{\\s1\\snext1 Standard;}}\n"
     "\\pard\\plain\\s1\\f0 ";

@@ -82,8 +82,10 @@ bool ensure_gtk() {
         g_setenv("HOME", home.path().c_str(), TRUE);
         g_setenv("NO_AT_BRIDGE", "1", FALSE);
         g_setenv("GDK_BACKEND", "x11", FALSE);
-        // Tests never read or write the user's desktop settings.
+        // Tests never read or write the user's desktop settings, nor reach
+        // the desktop's session bus.
         g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-no-session-bus", TRUE);
         // A display busy with other test processes may refuse a connection
         // for a moment: try a few times before giving up.
         for (int attempt = 0; attempt < 5 && state != 1; attempt++) {
@@ -108,8 +110,22 @@ bool run_until(const std::function<bool()>& done, int timeout_ms) {
     return true;
 }
 
-void run_for(int ms) {
-    run_until([] { return false; }, ms);
+bool settle() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display) gdk_display_sync(display);
+    return run_until([] { return !g_main_context_pending(nullptr); }, 5000);
+}
+
+bool wait_for_frame(GtkWidget* widget, int timeout_ms) {
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(widget);
+    if (!clock) return false;
+    bool drawn = false;
+    const gulong handler = g_signal_connect_swapped(
+        clock, "after-paint", G_CALLBACK(+[](bool* flag) { *flag = true; }), &drawn);
+    gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_AFTER_PAINT);
+    const bool ok = run_until([&] { return drawn; }, timeout_ms);
+    g_signal_handler_disconnect(clock, handler);
+    return ok;
 }
 
 std::vector<GtkWidget*> descendants(GtkWidget* widget) {
@@ -331,7 +347,7 @@ void Fixture::TearDown() {
     for (std::vector<GtkWidget*> left = toplevels(); !left.empty(); left = toplevels())
         gtk_widget_destroy(left.front());
     if (root.main_window) gtk_widget_destroy(root.main_window);
-    run_for(20);
+    settle();
     EXPECT_EQ(gtk_grab_get_current(), nullptr) << "a grab outlived its dialog";
     setup_data();
 }

@@ -22,8 +22,14 @@ const std::string& test_home();
 // Pumps the default main context until `done()` holds or `timeout_ms` has
 // passed; true when `done()` held.
 bool run_until(const std::function<bool()>& done, int timeout_ms);
-// Pumps the main context for `ms` milliseconds.
-void run_for(int ms);
+// Lets everything already due happen, for checks that something did not: a
+// round trip to the display brings in the events of what was sent, then the
+// main context runs until nothing is ready (at most 5 s). False when it never
+// came to rest.
+bool settle();
+// Waits until the window of `widget` has drawn a frame, whose layout holds
+// every size change made before the call. False after `timeout_ms`.
+bool wait_for_frame(GtkWidget* widget, int timeout_ms = 5000);
 
 // Every widget below `widget` (internal children too), depth first, in order.
 std::vector<GtkWidget*> descendants(GtkWidget* widget);

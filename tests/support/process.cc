@@ -164,15 +164,29 @@ pid_t spawn_program(const std::vector<std::string>& argv, const std::vector<std:
 }
 
 int wait_program(pid_t pid, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (r < 0) return -1;
-        if (std::chrono::steady_clock::now() >= deadline) return -1;
+    int result = -1;
+    wait_for(
+        [&] {
+            int status = 0;
+            const pid_t r = waitpid(pid, &status, WNOHANG);
+            if (r == pid) result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return r != 0;
+        },
+        timeout_ms);
+    return result;
+}
+
+bool wait_for(const std::function<bool()>& done, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         usleep(20000);
     }
+    return true;
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms) {
+    return wait_for([&] { return read_file(path).find(text) != std::string::npos; }, timeout_ms);
 }
 
 PenSim::PenSim(const std::vector<std::string>& args) {

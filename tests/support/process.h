@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ pid_t spawn_program(const std::vector<std::string>& argv, const std::vector<std:
 // Waits up to `timeout_ms` for `pid` to end: its exit status (or 128 + signal),
 // or -1 when it is still running.
 int wait_program(pid_t pid, int timeout_ms);
+
+// Checks `done()` every 20 ms until it holds or `timeout_ms` has passed; true
+// when it held. For waits on other processes: a test waits for what it needs,
+// never for a fixed time.
+bool wait_for(const std::function<bool()>& done, int timeout_ms);
+// Waits up to `timeout_ms` for the file at `path` to hold `text` (a log line).
+bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

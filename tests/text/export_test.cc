@@ -95,8 +95,8 @@ TEST_F(ExportFormats, EmptyStoreWritesHeaderAndTrailerOnly) {
 }
 
 TEST_F(ExportFormats, Utf8IsTheAsciiTextConvertedForEveryByte) {
-    // Every byte value in every size class, at every offset of an 8-byte block
-    // (259 bytes a round), over more than one output buffer.
+    // Every byte value in every size class, in rounds of 259 bytes, over more
+    // than one output buffer.
     std::vector<TextRun> runs;
     for (int round = 0; round < 600; round++) {
         std::string all(256, '\0');
@@ -153,7 +153,7 @@ TEST_F(ExportFormats, HighBytesAndEscapedCharacters) {
 
     fill_store("#$&_^~");
     EXPECT_EQ(exported(FORMAT_RTF), rtf("\\fs20 #$&_^~"));
-    EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize \\#{}\\${}\\&{}\\_{}\\^\\ \\~\\ "));
+    EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize \\#{}\\${}\\&{}\\_{}\\^{}\\~{}"));
 
     // Control bytes pass through RTF and LaTeX unchanged.
     fill_store("\x01\t\x7f");
@@ -182,7 +182,7 @@ TEST_F(ExportFormats, MixedText) {
     EXPECT_EQ(exported(FORMAT_RTF), rtf("\\fs20 Gr\\'fc\\'df\\fs24 e \\{x\\}" + kRtfPar + kRtfPar +
                                         "\\fs24 50% \\\\ \\fs16 \\'f7~"));
     EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize Gr\xfc\xdf\\large e \\{{}x\\}{}\n\n\n\n"
-                                            "50\\%{} $\\backslash$ \\footnotesize $\xf7$\\~\\ "));
+                                            "50\\%{} $\\backslash$ \\footnotesize $\xf7$\\~{}"));
 }
 
 TEST_F(ExportFormats, LongOutputIsComplete) {
@@ -228,6 +228,27 @@ TEST_F(ExportLatex, BreakFallsOnTheFirstBlankPastTheColumnWhereverItStands) {
                 << m << " " << n;
         }
     }
+}
+
+TEST_F(ExportLatex, AccentsTakeAnEmptyArgumentAndCountFourColumns) {
+    // "\~ " would set the accent on the blank and print "~ /scans".
+    fill_store("~/scans ^2");
+    EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize \\~{}/scans \\^{}2"));
+    // 12 + 13*4 = 64: the blank stays; one more passes the column.
+    fill_store(std::string(13, '~') + " a");
+    EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize " + repeat("\\~{}", 13) + " a"));
+    fill_store(std::string(14, '^') + " b");
+    EXPECT_EQ(exported(FORMAT_LATEX), latex("\\normalsize " + repeat("\\^{}", 14) + "\nb"));
+}
+
+TEST_F(ExportFormats, RtfDefaultFontIsInTheFontTable) {
+    fill_store("a");
+    const std::string rtf_text = exported(FORMAT_RTF);
+    const size_t at = rtf_text.find("\\deff");
+    ASSERT_NE(at, std::string::npos);
+    const std::string font =
+        rtf_text.substr(at + 5, rtf_text.find_first_not_of("0123456789", at + 5) - at - 5);
+    EXPECT_NE(rtf_text.find("{\\fonttbl{\\f" + font + "\\"), std::string::npos) << font;
 }
 
 TEST_F(ExportFormats, SizeChangesInsideLongRuns) {

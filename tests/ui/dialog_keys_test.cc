@@ -68,7 +68,7 @@ TEST_F(DialogKeys, EscapeIsACloseRequestThatTheDialogMayIgnore) {
     ASSERT_TRUE(mapped(dialog));
     send_key(dialog, GDK_KEY_Escape);
     EXPECT_TRUE(run_until([&] { return requests == 1; }, 5000));
-    run_for(50);
+    settle();
     EXPECT_TRUE(gtk_widget_get_visible(dialog));
 
     // The product information, which closing destroys, goes.

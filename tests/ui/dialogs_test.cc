@@ -140,7 +140,7 @@ TEST_F(Dialogs, ButtonsShareTheRowEqually) {
     GtkWidget* b = kx_dialog_add_button(buttons, "A much longer label");
     gtk_widget_show(dialog);
     ASSERT_TRUE(run_until([&] { return gtk_widget_get_mapped(b); }, 5000));
-    run_for(50);
+    ASSERT_TRUE(wait_for_frame(dialog));
     EXPECT_EQ(gtk_widget_get_allocated_width(a), gtk_widget_get_allocated_width(b));
     EXPECT_EQ(label_texts(dialog).size(), 1u);
     gtk_widget_destroy(dialog);

@@ -151,7 +151,7 @@ TEST_F(MainWindow, EachRunOfASizeClassShowsInItsSize) {
     store_sized(text, {3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 2});
     reload_text_view();
     ASSERT_TRUE(run_until(view_holds_store, 60000));
-    run_for(50);
+    settle();
     EXPECT_EQ(view_text(), utf8(text.c_str()));
     EXPECT_EQ(wrongly_sized(), 0);
 

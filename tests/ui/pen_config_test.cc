@@ -124,8 +124,8 @@ TEST_F(PenConfigTest, LabelsStandLeftOfTheirValuesAtTheRightEdge) {
     start_pen({"--firmware", "2.03", "--translating"});
     Shown s = open();
     ASSERT_NE(s.dialog, nullptr);
-    run_until([&] { return gtk_widget_get_mapped(s.dialog); }, 2000);
-    run_for(50);
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_mapped(s.dialog); }, 5000));
+    ASSERT_TRUE(wait_for_frame(s.dialog));
     int rows = 0;
     std::vector<int> value_widths;  // firmware, memory, battery
     for (GtkWidget* w : descendants(s.dialog)) {

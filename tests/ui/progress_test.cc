@@ -422,7 +422,7 @@ TEST_F(Progress, EraseIgnoresCloseAndEndsWithoutMessage) {
     EXPECT_EQ(label_texts(dialog), Strings{"Data are being deleted..."});
     EXPECT_TRUE(button_texts(dialog).empty());
     ASSERT_TRUE(run_until([&] { return answer.finished(); }, 5000));
-    run_for(100);
+    settle();
     still_open_after_close = progress_dialog() != nullptr;
     EXPECT_TRUE(still_open_after_close);
     {

@@ -195,7 +195,7 @@ TEST_F(SaveDialogTest, EmptyNameKeepsDialogWithoutMessage) {
     type(dialog, "");
     const size_t windows = toplevels().size();
     press_ok(dialog);
-    run_for(50);
+    settle();
     EXPECT_TRUE(is_open(dialog));
     EXPECT_EQ(toplevels().size(), windows);
     EXPECT_EQ(folder(dialog), dir.path());
