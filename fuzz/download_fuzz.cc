@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "app/prefs.h"
-#include "state/state.h"
 #include "pen/download.h"
 #include "pen/protocol.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/store.h"
 
 // The pen link pauses for the pen's sake (1 ms per byte, 120 ms per speed

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/prefs.h"
-#include "state/state.h"
 #include "pen/download.h"
+#include "state/state.h"
 #include "text/export.h"
 #include "text/store.h"
 

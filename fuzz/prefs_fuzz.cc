@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/prefs.h"
-#include "state/state.h"
 #include "pen/serial.h"
+#include "state/state.h"
 #include "text/store.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <glib-unix.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "app/catalogue.h"

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "state/state.h"
 #include "pen/devices.h"
+#include "state/state.h"
 #include "support/process.h"
 
 namespace {
