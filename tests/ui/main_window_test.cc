@@ -444,7 +444,7 @@ TEST_F(MainWindow, CtrlCCopiesASelectionAndOtherwiseConfiguresThePen) {
         DialogAnswerer answer;
         answer.click(text_of(tOK));
         send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
-        run_for(100);
+        settle();
         EXPECT_EQ(answer.answered(), 0u) << "Ctrl+C with a selection talked to the pen";
     }
     g_autofree char* copied = gtk_clipboard_wait_for_text(clipboard);
