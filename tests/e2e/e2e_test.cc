@@ -1,7 +1,6 @@
 // End to end: the real kestrix binary under the test display, against
 // kestrix-pensim, driven with real key and mouse events (xdotool).
 #include <fcntl.h>
-#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -249,15 +248,8 @@ TEST(EndToEnd, IgnoredHangupStaysIgnoredAndASignalKeepsUnsavedText) {
     p.pid = -1;
 
     // The text as RTF, with its sizes, readable by its owner only.
-    const std::string folder = p.home.file(".local/state/kestrix");
-    GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
-    ASSERT_NE(dir, nullptr);
-    std::string kept;
-    for (const char* name; (name = g_dir_read_name(dir));)
-        if (g_str_has_prefix(name, "unsaved-") && g_str_has_suffix(name, ".rtf"))
-            kept = folder + "/" + name;
-    g_dir_close(dir);
-    ASSERT_FALSE(kept.empty());
+    const std::string kept = read_file(p.home.file(".local/state/kestrix/last-unsaved"));
+    ASSERT_NE(kept.find("/unsaved-"), std::string::npos) << kept;
     struct stat st;
     ASSERT_EQ(stat(kept.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

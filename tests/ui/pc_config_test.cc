@@ -345,10 +345,6 @@ TEST_F(PcConfigTest, FieldsAreNamedByTheirLabelsAndDevicesByTheirDescriptions) {
     EXPECT_EQ(labelled_by(s.speed), text_of(tpcconfigspeed));
     gtk_combo_box_set_active(GTK_COMBO_BOX(s.device), 0);
     EXPECT_STREQ(atk_object_get_description(gtk_widget_get_accessible(s.device)), "FTDI FT232R");
-    for (GtkWidget* button : find_widgets(s.dialog, GTK_TYPE_BUTTON)) {
-        if (GTK_IS_COMBO_BOX(gtk_widget_get_parent(button))) continue;
-        EXPECT_STRNE(atk_object_get_name(gtk_widget_get_accessible(button)), "");
-    }
     click_button(s.dialog, text_of(tCancel));
 }
 
