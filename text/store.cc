@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <climits>
+#include <cstring>
 
 #include "state/state.h"
 
@@ -93,5 +94,41 @@ int store_block(const unsigned char* pairs, int n) {
     // Publish: a reader that sees the new length also sees the text before it.
     root.text_length.store(pos, std::memory_order_release);
     root.scan_count.fetch_add(1, std::memory_order_release);
+    return 1;
+}
+
+int store_insert(int offset, const char* latin1, int count, unsigned char attribute) {
+    int length = root.text_length.load(std::memory_order_relaxed);
+    if (offset < 0 || offset > length || count < 0 || (count > 0 && latin1 == nullptr)) return 0;
+    if (count == 0) return 1;
+    if (count > INT_MAX - 2 - length) return 0;
+    while (length + count + 2 >= root.text_capacity) {
+        if (!grow_store()) return 0;
+    }
+
+    // Shift the tail and its terminator up, then fill the gap.
+    size_t tail = static_cast<size_t>(length - offset);
+    std::memmove(root.text + offset + count, root.text + offset, tail + 1);
+    std::memmove(root.attributes + offset + count, root.attributes + offset, tail);
+    std::memcpy(root.text + offset, latin1, static_cast<size_t>(count));
+    std::memset(root.attributes + offset, attribute, static_cast<size_t>(count));
+
+    root.text_length.store(length + count, std::memory_order_release);
+    root.unsaved = 1;
+    return 1;
+}
+
+int store_delete(int offset, int count) {
+    int length = root.text_length.load(std::memory_order_relaxed);
+    if (offset < 0 || count < 0 || offset > length || count > length - offset) return 0;
+    if (count == 0) return 1;
+
+    // The tail and its terminator move down over the deleted characters.
+    size_t tail = static_cast<size_t>(length - offset - count);
+    std::memmove(root.text + offset, root.text + offset + count, tail + 1);
+    std::memmove(root.attributes + offset, root.attributes + offset + count, tail);
+
+    root.text_length.store(length - count, std::memory_order_release);
+    root.unsaved = 1;
     return 1;
 }
