@@ -141,11 +141,39 @@ void set_program_identity() {
     g_list_free_full(icons, g_object_unref);
 }
 
-// Ctrl+C copies a selection in the text view, as everywhere on the desktop;
-// only with nothing selected is it the pen configuration's accelerator. Run
-// before the window's own handler, which activates the accelerators.
+// Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the text, on the main keyboard (plus
+// with or without Shift, as keyboards differ) and on the keypad: the step for
+// zoom_text_view, or NO_ZOOM for any other key.
+constexpr int NO_ZOOM = 2;
+
+int zoom_step_of(guint keyval) {
+    switch (keyval) {
+        case GDK_KEY_plus:
+        case GDK_KEY_equal:
+        case GDK_KEY_KP_Add:
+            return 1;
+        case GDK_KEY_minus:
+        case GDK_KEY_KP_Subtract:
+            return -1;
+        case GDK_KEY_0:
+        case GDK_KEY_KP_0:
+            return 0;
+        default:
+            return NO_ZOOM;
+    }
+}
+
+// The window's own keys, before its default handler activates the
+// accelerators: the zoom keys, and Ctrl+C, which copies a selection in the
+// text view as everywhere on the desktop and is the pen configuration's
+// accelerator only with nothing selected.
 gboolean main_window_key_pressed(GtkWidget*, GdkEventKey* event, gpointer) {
     const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
+    const int zoom = zoom_step_of(event->keyval);
+    if ((modifiers & ~GDK_SHIFT_MASK) == GDK_CONTROL_MASK && zoom != NO_ZOOM) {
+        zoom_text_view(zoom);
+        return TRUE;
+    }
     if (modifiers != GDK_CONTROL_MASK || gdk_keyval_to_lower(event->keyval) != GDK_KEY_c)
         return FALSE;
     if (!root.text_view) return FALSE;

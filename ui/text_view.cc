@@ -22,11 +22,21 @@ constexpr int SIZE_CLASSES = 4;
 const char* const size_tag_names[SIZE_CLASSES] = {"size-small", "size-normal", "size-large",
                                                   "size-larger"};
 
+// Zoom scales the four sizes together, in the steps people know from
+// browsers, from 50 % to 400 %; the store and the exports do not change.
+constexpr int ZOOM_PERCENT[] = {50, 67, 80, 90, 100, 110, 125, 150, 175, 200, 250, 300, 400};
+constexpr int ZOOM_LEVELS = sizeof ZOOM_PERCENT / sizeof ZOOM_PERCENT[0];
+constexpr int ZOOM_NORMAL = 4;
+int zoom_level = ZOOM_NORMAL;
+
+double size_scale(int k) {
+    return static_cast<double>(rtf_half_points[k]) / rtf_half_points[1] * ZOOM_PERCENT[zoom_level] /
+           100.0;
+}
+
 void create_size_tags(GtkTextBuffer* buffer) {
-    for (int k = 0; k < SIZE_CLASSES; k++) {
-        const double scale = static_cast<double>(rtf_half_points[k]) / rtf_half_points[1];
-        gtk_text_buffer_create_tag(buffer, size_tag_names[k], "scale", scale, nullptr);
-    }
+    for (int k = 0; k < SIZE_CLASSES; k++)
+        gtk_text_buffer_create_tag(buffer, size_tag_names[k], "scale", size_scale(k), nullptr);
 }
 
 // Loading the view. The store is copied first (a download started meanwhile
@@ -126,8 +136,22 @@ GtkWidget* text_view_new() {
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
     gtk_text_view_set_left_margin(GTK_TEXT_VIEW(view), TEXT_MARGIN);
     gtk_text_view_set_right_margin(GTK_TEXT_VIEW(view), TEXT_MARGIN);
+    zoom_level = ZOOM_NORMAL;
     create_size_tags(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)));
     return view;
+}
+
+int zoom_text_view(int step) {
+    zoom_level = step == 0 ? ZOOM_NORMAL : std::clamp(zoom_level + step, 0, ZOOM_LEVELS - 1);
+    if (root.text_view) {
+        GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+        GtkTextTagTable* table = gtk_text_buffer_get_tag_table(buffer);
+        for (int k = 0; k < SIZE_CLASSES; k++) {
+            GtkTextTag* tag = gtk_text_tag_table_lookup(table, size_tag_names[k]);
+            if (tag) g_object_set(tag, "scale", size_scale(k), nullptr);
+        }
+    }
+    return ZOOM_PERCENT[zoom_level];
 }
 
 void stop_text_view_load() {

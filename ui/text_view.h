@@ -10,6 +10,9 @@
 //   text_view_new        a new view with the size tags, empty
 //   reload_text_view     shows the whole store in root.text_view again
 //   stop_text_view_load  ends a load still running (the view is going)
+//   zoom_text_view       +1 larger, -1 smaller, 0 back to 100 %: the four sizes
+//                        scaled together between 50 % and 400 % (a new view
+//                        starts at 100 %); the percentage now
 #pragma once
 
 #include <gtk/gtk.h>
@@ -17,3 +20,4 @@
 GtkWidget* text_view_new();
 void reload_text_view();
 void stop_text_view_load();
+int zoom_text_view(int step);

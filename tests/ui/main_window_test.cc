@@ -460,3 +460,39 @@ TEST_F(MainWindow, CtrlCCopiesASelectionAndOtherwiseConfiguresThePen) {
 
 }  // namespace
 }  // namespace window_test
+
+namespace window_test {
+namespace {
+
+double normal_scale() {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    GtkTextTag* tag =
+        gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(buffer), "size-normal");
+    double scale = 0;
+    g_object_get(tag, "scale", &scale, nullptr);
+    return scale;
+}
+
+// The four sizes zoom together between 50 % and 400 %; the store stays.
+TEST_F(MainWindow, CtrlPlusMinusAndZeroZoomTheText) {
+    store_sized("Hello pen\n", {3});
+    OpenMainWindow();
+    const struct {
+        guint key;
+        int presses;
+        double scale;
+    } steps[] = {{GDK_KEY_plus, 20, 4.0},
+                 {GDK_KEY_0, 1, 1.0},
+                 {GDK_KEY_minus, 20, 0.5},
+                 {GDK_KEY_KP_Add, 1, 0.67}};
+    for (const auto& step : steps) {
+        for (int i = 0; i < step.presses; i++)
+            send_key(root.main_window, step.key, GDK_CONTROL_MASK);
+        EXPECT_DOUBLE_EQ(normal_scale(), step.scale) << step.key;
+    }
+    EXPECT_EQ(std::string(root.text, root.text_length.load()), "Hello pen\n");
+    EXPECT_EQ(root.attributes[0] & 3, 3);
+}
+
+}  // namespace
+}  // namespace window_test
