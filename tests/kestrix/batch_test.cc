@@ -31,6 +31,12 @@ std::string prefs(const std::string& device, int speed, const char* format,
            "\nDevice: " + device + "\nSave as: " + format + "\nFilename: \n";
 }
 
+// `err` ends with `tail`.
+void expect_tail(const std::string& err, const std::string& tail) {
+    ASSERT_GE(err.size(), tail.size()) << err;
+    EXPECT_EQ(err.substr(err.size() - tail.size()), tail);
+}
+
 struct Pen {
     TempDir dir;
     std::unique_ptr<PenSim> sim;
@@ -137,39 +143,36 @@ TEST(Batch, TransmissionErrorReportedAndNothingSaved) {
     RunResult r = run_kestrix(home.path(), {"-batch", "-d", pen.sim->tty()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    const std::string rows = rows3(tce_transfer1, tce_transfer2, tce_transfer3, LANG_EN);
-    ASSERT_GE(r.err.size(), rows.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - rows.size()), rows);
+    expect_tail(r.err, rows3(tce_transfer1, tce_transfer2, tce_transfer3, LANG_EN));
     EXPECT_FALSE(file_exists(home.file(".kxrc")));
 }
 
-TEST(Batch, FailingStandardOutputIsAFailure) {
-    Pen pen("Hello\n");
-    ASSERT_TRUE(pen.sim->ok());
-    TempDir home;
-    RunResult r = run_program(
-        {"/bin/sh", "-c",
-         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' >/dev/full"},
-        {"HOME=" + home.path(), "LC_ALL=C"});
-    EXPECT_EQ(r.status, 1);
-    const std::string reason = std::string(texport_failed[LANG_EN]) + ": No space left on device\n";
-    ASSERT_GE(r.err.size(), reason.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - reason.size()), reason);
-    EXPECT_FALSE(file_exists(home.file(".kxrc")));
-}
-
-// A closed standard error must not become the serial line: the debug output
+// The export to a standard output that fails says why and saves nothing; a
+// closed standard error must not become the serial line, or the debug output
 // would go to the pen and break the download.
-TEST(Batch, ClosedStandardDescriptorsStayClosedToThePen) {
-    Pen pen("Hello\n");
-    ASSERT_TRUE(pen.sim->ok());
-    TempDir home;
-    RunResult r = run_program(
-        {"/bin/sh", "-c",
-         std::string("exec '") + KESTRIX_BIN + "' -batch -d '" + pen.sim->tty() + "' 2>&-"},
-        {"HOME=" + home.path(), "LC_ALL=C", "KESTRIX_DEBUG=serial"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Hello\n");
+TEST(Batch, StandardDescriptorsThatFailOrAreClosed) {
+    const struct {
+        const char* redirect;
+        int status;
+        std::string out, err_tail;
+    } cases[] = {
+        {">/dev/full", 1, "", std::string(texport_failed[LANG_EN]) + ": No space left on device\n"},
+        {"2>&-", 0, "Hello\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.redirect);
+        Pen pen("Hello\n");
+        ASSERT_TRUE(pen.sim->ok());
+        TempDir home;
+        RunResult r = run_program({"/bin/sh", "-c",
+                                   std::string("exec '") + KESTRIX_BIN + "' -batch -d '" +
+                                       pen.sim->tty() + "' " + c.redirect},
+                                  {"HOME=" + home.path(), "LC_ALL=C", "KESTRIX_DEBUG=serial"});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        expect_tail(r.err, c.err_tail);
+        EXPECT_EQ(file_exists(home.file(".kxrc")), c.status == 0);
+    }
 }
 
 // After the usual lines, one naming the device and why its line failed. Root
@@ -215,9 +218,7 @@ TEST(Batch, LineFailureNamesTheDeviceAndTheCause) {
         RunResult r = run_program(argv, {"HOME=" + home.path(), "LC_ALL=C"});
         if (holder >= 0) close(holder);
         EXPECT_EQ(r.status, 1);
-        const std::string rows = c.usual + tty + ": " + (*c.cause)[LANG_EN] + "\n";
-        ASSERT_GE(r.err.size(), rows.size()) << r.err;
-        EXPECT_EQ(r.err.substr(r.err.size() - rows.size()), rows);
+        expect_tail(r.err, c.usual + tty + ": " + (*c.cause)[LANG_EN] + "\n");
     }
 }
 
