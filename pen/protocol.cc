@@ -109,6 +109,7 @@ int read_configuration_command(AppState* state) {
     state->battery_level = reply[6];
     state->firmware_major = reply[7];
     state->firmware_minor = reply[8];
+    state->config_read = 1;
     return PEN_OK;
 }
 

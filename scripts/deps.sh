@@ -22,8 +22,11 @@ kx_need_packages() {
 }
 
 # What building the program needs.
-# glib-compile-resources (libglib2.0-dev-bin) compiles the icon in.
-KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev libglib2.0-dev-bin)
+# glib-compile-resources (libglib2.0-dev-bin) compiles the icon in. The text
+# view edits, undoes and searches with GtkSourceView, checks spelling with
+# gspell and reads aloud through libspeechd.
+KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev libglib2.0-dev-bin
+    libgtksourceview-4-dev libgspell-1-dev libspeechd-dev)
 # What the tests need on top.
 # librsvg2-common: GdkPixbuf's SVG loader, which draws the window icon.
 # bash-completion: the helpers the bash completion is tested with.

@@ -15,10 +15,16 @@ void reset_pen_fields() {
     root.firmware_minor = 0;
     root.memory_free = 0;
     root.battery_level = 0;
+    root.config_read = 0;
 }
 
 int interface_language() {
     return root.language >= 0 && root.language < LANG_COUNT ? root.language : LANG_EN;
+}
+
+const char* text_language_code() {
+    const bool pen = root.config_read && root.text_language >= 0 && root.text_language < LANG_COUNT;
+    return language_codes[pen ? root.text_language : interface_language()];
 }
 
 void clear_root() {

@@ -45,6 +45,7 @@ struct AppState {
     int firmware_minor;  // low 7 bits minor number, bit 7: translating model
     int memory_free;     // percent
     int battery_level;   // 0..3
+    int config_read;     // 1 once the fields above came from a pen
 
     // PC preferences.
     int language;  // interface language index, always 0..4
@@ -88,6 +89,9 @@ void reset_pen_fields();
 // root.language when it is a language index, else English: the one index
 // every catalogue row may be read with.
 int interface_language();
+// The text's language code: the pen's text language once its configuration has
+// been read (and is one of the five), else the interface language's.
+const char* text_language_code();
 
 // Copies at most `max` characters of `src` into `dst` (which holds max + 1
 // bytes) and terminates it. The byte after the bound is written as the
