@@ -1,5 +1,6 @@
-// Main window and menus: the top-level window with its menu bar over the
-// read-only text view of the store.
+// Main window and menus: the top-level window with its menu bar and the find
+// bar over the editable text view of the store, and under the view the line
+// that says why an edit was refused.
 //
 // Principles of operation: the menu bar is built from the static table
 // `menu_items`, whose paths are catalogue rows; `CopyMenuItems` makes the copy
@@ -34,7 +35,7 @@ struct MenuEntry {
     const char* item_type;    // "<Branch>" or null for a plain item
 };
 
-constexpr int MENU_ITEM_COUNT = 10;
+constexpr int MENU_ITEM_COUNT = 19;
 extern const MenuEntry menu_items[MENU_ITEM_COUNT];
 
 MenuEntry* CopyMenuItems();

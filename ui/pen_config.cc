@@ -19,6 +19,7 @@
 #include "state/state.h"
 #include "ui/convert.h"
 #include "ui/dialogs.h"
+#include "ui/spelling.h"
 
 namespace {
 
@@ -94,6 +95,8 @@ void ConfigureKX() {
         show_response_and_wait(result);
         return;
     }
+    // The text's language is now the pen's.
+    update_spelling();
 
     const int l = interface_language();
     PenConfigWidgets* w = g_new0(PenConfigWidgets, 1);
@@ -140,6 +143,7 @@ void pen_config_apply(GtkWidget*, gpointer record) {
     PenConfigWidgets* w = static_cast<PenConfigWidgets*>(record);
     root.menu_language = chosen_language(w->menu_combo, root.menu_language);
     root.text_language = chosen_language(w->text_combo, root.text_language);
+    update_spelling();
     if (w->target_combo)
         root.target_language = chosen_language(w->target_combo, root.target_language);
     if (w->mode_combo) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gtksourceview/gtksource.h>
 
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "text/export.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
+#include "ui/edit.h"
 #include "ui/quit.h"
 #include "ui/text_view.h"
 
@@ -106,7 +108,7 @@ void store_sized(const std::string& text, const std::vector<int>& classes) {
 }
 
 // Characters of the view whose font scale is not the one of their size class
-// (the RTF size over the normal size); a character under no tag or under
+// (the RTF size over the normal size); a character under no size tag or under
 // several counts as wrong too.
 int wrongly_sized() {
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
@@ -117,9 +119,18 @@ int wrongly_sized() {
     while (gtk_text_iter_get_offset(&at) < length) {
         GtkTextIter next = at;
         gtk_text_iter_forward_to_tag_toggle(&next, nullptr);
+        // Only the size tags: spelling underlines words with tags of its own.
         GSList* tags = gtk_text_iter_get_tags(&at);
         double scale = 0;
-        if (g_slist_length(tags) == 1) g_object_get(tags->data, "scale", &scale, nullptr);
+        int sizes = 0;
+        for (GSList* t = tags; t; t = t->next) {
+            g_autofree char* name = nullptr;
+            g_object_get(t->data, "name", &name, nullptr);
+            if (!name || !g_str_has_prefix(name, "size-")) continue;
+            sizes++;
+            g_object_get(t->data, "scale", &scale, nullptr);
+        }
+        if (sizes != 1) scale = 0;
         g_slist_free(tags);
         for (int i = gtk_text_iter_get_offset(&at); i < gtk_text_iter_get_offset(&next); i++) {
             const int k = root.attributes[i] & 3;
@@ -181,20 +192,20 @@ TEST_F(MainWindow, LayoutAndHandles) {
     EXPECT_EQ(h, 400);
 
     std::vector<GtkWidget*> rows = children(root.main_vbox);
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], root.menu_bar);
     EXPECT_EQ(gtk_box_get_spacing(GTK_BOX(root.main_vbox)), 1);
     EXPECT_TRUE(GTK_IS_MENU_BAR(root.menu_bar));
 
     ASSERT_NE(root.text_view, nullptr);
-    EXPECT_FALSE(gtk_text_view_get_editable(GTK_TEXT_VIEW(root.text_view)));
+    EXPECT_TRUE(gtk_text_view_get_editable(GTK_TEXT_VIEW(root.text_view)));
     EXPECT_NE(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(root.text_view)), GTK_WRAP_NONE);
     EXPECT_EQ(view_text(),
               "Gr\xc3\xbc\xc3\x9f"
               "e aus dem Lesestift");
 
     // The visible scroll bar runs on the view's own vertical adjustment.
-    GtkWidget* bar = find_widget(rows[1], GTK_TYPE_SCROLLBAR);
+    GtkWidget* bar = find_widget(rows[2], GTK_TYPE_SCROLLBAR);
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(gtk_range_get_adjustment(GTK_RANGE(bar)),
               gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(root.text_view)));
@@ -226,49 +237,52 @@ TEST_F(MainWindow, ReloadReplacesTheWholeView) {
 
 TEST_F(MainWindow, EnglishMenus) {
     OpenMainWindow();
-    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_KESTRIX", "_Help"}));
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_Edit", "_KESTRIX", "_Help"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Save+Export", "_Quit"}));
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1)),
+              (Strings{"_Undo", "_Redo", "Cu_t", "_Copy", "_Paste", "Select _All", "_Find...",
+                       "R_eplace..."}));
     EXPECT_EQ(
-        item_labels(submenu(root.menu_bar, 1)),
+        item_labels(submenu(root.menu_bar, 2)),
         (Strings{"_Read Text", "_Erase KESTRIX memory", "_Configure KESTRIX", "Configure _PC"}));
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Info"});
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 3)), Strings{"_Info"});
 }
 
 TEST_F(MainWindow, GermanMenus) {
     root.language = LANG_DE;
     OpenMainWindow();
-    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_KESTRIX", "_Hilfe"}));
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_Bearbeiten", "_KESTRIX", "_Hilfe"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)),
               (Strings{"_Speichern+Exportieren", "Programm _beenden"}));
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1)),
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)),
               (Strings{"_Text einlesen", "Lesestift-Speicher _l\xc3\xb6schen",
                        "Lesestift _konfigurieren", "_PC konfigurieren"}));
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Produktinformation"});
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 3)), Strings{"_Produktinformation"});
 }
 
 TEST_F(MainWindow, ItalianMenus) {
     root.language = LANG_IT;
     OpenMainWindow();
-    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_KESTRIX", "_Guida"}));
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_File", "_Modifica", "_KESTRIX", "_Guida"}));
     // The file menu holds both items, although their paths spell it differently.
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Salvare+Esportare", "_Esci"}));
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[1],
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2))[1],
               "E_limina la memoria della penna lettrice");
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 1))[2], "_Configura la penna lettrice");
-    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2)), Strings{"_Info"});
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 2))[2], "_Configura la penna lettrice");
+    EXPECT_EQ(item_labels(submenu(root.menu_bar, 3)), Strings{"_Info"});
 }
 
-TEST_F(MainWindow, EveryLanguageHasThreeMenusAndTenEntries) {
+TEST_F(MainWindow, EveryLanguageHasFourMenusAndTheirEntries) {
     OpenMainWindow();
     for (int l = 0; l < LANG_COUNT; l++) {
         root.language = l;
         ExchangeMenubar();
-        ASSERT_EQ(children(root.menu_bar).size(), 3u) << "language " << l;
+        ASSERT_EQ(children(root.menu_bar).size(), 4u) << "language " << l;
         size_t items = 0;
-        for (int m = 0; m < 3; m++) items += children(submenu(root.menu_bar, m)).size();
-        EXPECT_EQ(items, 7u) << "language " << l;
+        for (int m = 0; m < 4; m++) items += children(submenu(root.menu_bar, m)).size();
+        EXPECT_EQ(items, static_cast<size_t>(MENU_ITEM_COUNT - 4)) << "language " << l;
         // The erase item carries no accelerator.
-        GList* closures = gtk_widget_list_accel_closures(menu_item(root.menu_bar, 1, 1));
+        GList* closures = gtk_widget_list_accel_closures(menu_item(root.menu_bar, 2, 1));
         EXPECT_EQ(closures, nullptr) << "language " << l;
         g_list_free(closures);
     }
@@ -290,7 +304,7 @@ TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
         MenuEntry* copy = CopyMenuItems();
         ASSERT_NE(copy, nullptr);
         Strings paths;
-        for (int i : {0, 1, 2, 5, 9}) paths.push_back(static_cast<const char*>(copy[i].path));
+        for (int i : {0, 1, 2, 14, 18}) paths.push_back(static_cast<const char*>(copy[i].path));
         EXPECT_EQ(paths, language.second);
         for (int i = 0; i < MENU_ITEM_COUNT; i++) {
             EXPECT_EQ(copy[i].callback, menu_items[i].callback);
@@ -306,7 +320,8 @@ TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
 TEST_F(MainWindow, AcceleratorsInTheGroup) {
     OpenMainWindow();
     ASSERT_NE(root.accel_group, nullptr);
-    for (guint key : {GDK_KEY_s, GDK_KEY_q, GDK_KEY_r, GDK_KEY_c, GDK_KEY_p, GDK_KEY_v})
+    for (guint key : {GDK_KEY_s, GDK_KEY_q, GDK_KEY_r, GDK_KEY_k, GDK_KEY_p, GDK_KEY_z, GDK_KEY_x,
+                      GDK_KEY_c, GDK_KEY_v, GDK_KEY_a, GDK_KEY_f, GDK_KEY_h})
         EXPECT_TRUE(has_accelerator(key)) << gdk_keyval_name(key);
     EXPECT_FALSE(has_accelerator(GDK_KEY_e));
     EXPECT_EQ(accel_groups_on_window(), 1u);
@@ -319,20 +334,21 @@ TEST_F(MainWindow, ExchangeKeepsTheBarFirstAndDetachesTheOldGroup) {
     root.language = LANG_DE;
     ExchangeMenubar();
 
-    EXPECT_EQ(children(root.main_vbox).size(), 2u);
+    EXPECT_EQ(children(root.main_vbox).size(), 4u);
     EXPECT_EQ(children(root.main_vbox)[0], root.menu_bar);
-    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_KESTRIX", "_Hilfe"}));
+    EXPECT_EQ(item_labels(root.menu_bar), (Strings{"_Datei", "_Bearbeiten", "_KESTRIX", "_Hilfe"}));
     EXPECT_NE(root.accel_group, old_group);
     EXPECT_EQ(accel_groups_on_window(), 1u);
     EXPECT_EQ(gtk_accel_groups_from_object(G_OBJECT(root.main_window))->data, root.accel_group);
     guint n = 0;
-    gtk_accel_group_query(old_group, GDK_KEY_v, GDK_CONTROL_MASK, &n);
+    gtk_accel_group_query(old_group, GDK_KEY_F1, static_cast<GdkModifierType>(0), &n);
     EXPECT_EQ(n, 0u);  // the old items are gone with their accelerators
     g_object_unref(old_group);
 
-    // Ctrl+V now opens exactly one product-information dialog.
+    // F1 now opens exactly one product-information dialog.
     root.language = LANG_EN;
-    EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(root.main_window), GDK_KEY_v, GDK_CONTROL_MASK));
+    EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(root.main_window), GDK_KEY_F1,
+                                          static_cast<GdkModifierType>(0)));
     EXPECT_EQ(windows_titled(text_of(tcr_title)).size(), 1u);
 }
 
@@ -426,36 +442,189 @@ TEST_F(MainWindow, CloseIsIgnoredWhileADialogHoldsTheGrab) {
 namespace window_test {
 namespace {
 
-// Ctrl+C copies a selection; only with none does it open the pen
-// configuration, which here (no device) reports the serial line.
-TEST_F(MainWindow, CtrlCCopiesASelectionAndOtherwiseConfiguresThePen) {
-    std::strcpy(root.device, "/nonexistent/kestrix-test");
-    store_sized("Hello pen\n", {1});
+// The store's characters and the size class of each, as digits.
+std::pair<std::string, std::string> store_now() {
+    const int length = root.text_length.load();
+    std::string sizes;
+    for (int i = 0; i < length; i++) sizes += static_cast<char>('0' + (root.attributes[i] & 3));
+    return {std::string(root.text, static_cast<size_t>(length)), sizes};
+}
+
+GtkTextBuffer* view_buffer() {
+    return gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+}
+
+void select_chars(int from, int to) {
+    GtkTextIter a, b;
+    gtk_text_buffer_get_iter_at_offset(view_buffer(), &a, from);
+    gtk_text_buffer_get_iter_at_offset(view_buffer(), &b, to);
+    gtk_text_buffer_select_range(view_buffer(), &a, &b);
+}
+
+// A window over "ab\ncd\nef\ngh" whose lines are in the classes 0, 1, 2 and 3,
+// its text focused and its load finished.
+void open_sized_text() {
+    store_sized("ab\ncd\nef\ngh", {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3});
+    root.unsaved = 0;
     OpenMainWindow();
     ASSERT_TRUE(run_until(view_holds_store, 5000));
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
-    GtkTextIter from, to;
-    gtk_text_buffer_get_iter_at_offset(buffer, &from, 0);
-    gtk_text_buffer_get_iter_at_offset(buffer, &to, 5);
-    gtk_text_buffer_select_range(buffer, &from, &to);
+    gtk_widget_grab_focus(root.text_view);
+}
+
+// Typing and deleting as the user does (interactive edits, one user action
+// each): the store follows with the class of the character before, or of the
+// replaced text.
+TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
+    open_sized_text();
+    const struct {
+        int from, to;  // the range replaced (from == to: an insertion)
+        const char* typed;
+        const char* text;
+        const char* sizes;
+    } edits[] = {
+        {0, 0, "X", "Xab\ncd\nef\ngh", "100011122233"},    // at the start: normal
+        {3, 3, "y", "Xaby\ncd\nef\ngh", "1000011122233"},  // after a small one
+        {11, 11, "zz", "Xaby\ncd\nef\nzzgh", "100001112222233"},
+        {11, 13, "", "Xaby\ncd\nef\ngh", "1000011122233"},
+        {8, 10, "EFG", "Xaby\ncd\nEFG\ngh", "10000111222233"},  // over a large word
+        {0, 5, "", "cd\nEFG\ngh", "111222233"},
+    };
+    for (const auto& e : edits) {
+        GtkTextBuffer* buffer = view_buffer();
+        select_chars(e.from, e.to);
+        gtk_text_buffer_begin_user_action(buffer);
+        gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
+        gtk_text_buffer_insert_interactive_at_cursor(buffer, e.typed, -1, TRUE);
+        gtk_text_buffer_end_user_action(buffer);
+        EXPECT_EQ(store_now(), std::make_pair(std::string(e.text), std::string(e.sizes)))
+            << e.from << " " << e.typed;
+        EXPECT_EQ(wrongly_sized(), 0) << e.from << " " << e.typed;
+    }
+    EXPECT_EQ(root.unsaved, 1);
+    // A key typed into the view takes the same way.
+    select_chars(1, 1);
+    send_key(root.main_window, GDK_KEY_ssharp, static_cast<GdkModifierType>(0));
+    EXPECT_EQ(store_now().first, "c\337d\nEFG\ngh");
+}
+
+// Text the store cannot hold is refused whole: typed or pasted over a
+// selection, it leaves the text, its sizes and the selection as they were.
+TEST_F(MainWindow, ARefusedCharacterChangesNothing) {
+    open_sized_text();
+    const auto before = store_now();
+    GtkTextBuffer* buffer = view_buffer();
+    select_chars(6, 8);
+    gtk_text_buffer_begin_user_action(buffer);
+    gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
+    gtk_text_buffer_insert_interactive_at_cursor(buffer, "5 \xe2\x82\xac", -1, TRUE);
+    gtk_text_buffer_end_user_action(buffer);
+    EXPECT_EQ(store_now(), before);
+    EXPECT_EQ(view_text(), "ab\ncd\nef\ngh");
+    EXPECT_EQ(wrongly_sized(), 0);
+    EXPECT_EQ(root.unsaved, 0);
+    GtkTextIter a, b;
+    ASSERT_TRUE(gtk_text_buffer_get_selection_bounds(buffer, &a, &b));
+    EXPECT_EQ(gtk_text_iter_get_offset(&a) * 100 + gtk_text_iter_get_offset(&b), 608);
+    EXPECT_EQ(std::string(text_view_message()),
+              text_of(tnot_latin1) + " \"\xe2\x82\xac\" (U+20AC)");
+
     GtkClipboard* clipboard = gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
-    gtk_clipboard_set_text(clipboard, "before", -1);
+    gtk_clipboard_set_text(clipboard, "\xc5\x93uvre", -1);
+    send_key(root.main_window, GDK_KEY_v, GDK_CONTROL_MASK);
+    settle();
+    EXPECT_EQ(store_now(), before);
+    EXPECT_NE(std::string(text_view_message()).find("(U+0153)"), std::string::npos);
+}
+
+// Undo and redo bring back the text with its own sizes; a reload starts a new
+// history.
+TEST_F(MainWindow, UndoAndRedoRestoreTextAndSizes) {
+    open_sized_text();
+    const auto before = store_now();
+    GtkTextBuffer* buffer = view_buffer();
+    select_chars(1, 10);
+    gtk_text_buffer_begin_user_action(buffer);
+    gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
+    gtk_text_buffer_end_user_action(buffer);
+    const auto deleted = store_now();
+    EXPECT_EQ(deleted.first, "ah");
+    send_key(root.main_window, GDK_KEY_z, GDK_CONTROL_MASK);
+    EXPECT_EQ(store_now(), before);
+    EXPECT_EQ(wrongly_sized(), 0);
+    send_key(root.main_window, GDK_KEY_z,
+             static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_SHIFT_MASK));
+    EXPECT_EQ(store_now(), deleted);
+    reload_text_view();
+    EXPECT_FALSE(gtk_source_buffer_can_undo(GTK_SOURCE_BUFFER(buffer)));
+}
+
+// Ctrl+F finds regardless of case, Enter and Shift+Enter move between the
+// matches, Escape closes the bar; Ctrl+H replaces, one or all, each
+// replacement in the size of the first character it replaces.
+TEST_F(MainWindow, FindAndReplaceIgnoreCase) {
+    store_sized("Teh cat, teh dog, TEH end", {1, 2});
+    OpenMainWindow();
+    ASSERT_TRUE(run_until(view_holds_store, 5000));
+    gtk_widget_show(root.main_window);
+    send_key(root.main_window, GDK_KEY_f, GDK_CONTROL_MASK);
+    GtkWidget* search = gtk_window_get_focus(GTK_WINDOW(root.main_window));
+    ASSERT_TRUE(GTK_IS_SEARCH_ENTRY(search));
+    gtk_entry_set_text(GTK_ENTRY(search), "teh");
+    const auto selected = [] {
+        GtkTextIter a, b;
+        gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b);
+        return gtk_text_iter_get_offset(&a);
+    };
+    ASSERT_TRUE(run_until([&] { return selected() == 0; }, 5000));
+    const struct {
+        guint key;
+        GdkModifierType modifiers;
+        int match;
+    } moves[] = {{GDK_KEY_Return, static_cast<GdkModifierType>(0), 9},
+                 {GDK_KEY_Return, static_cast<GdkModifierType>(0), 18},
+                 {GDK_KEY_Return, static_cast<GdkModifierType>(0), 0},
+                 {GDK_KEY_Return, GDK_SHIFT_MASK, 18}};
+    for (const auto& m : moves) {
+        send_key(root.main_window, m.key, m.modifiers);
+        EXPECT_EQ(selected(), m.match);
+    }
+    send_key(root.main_window, GDK_KEY_Escape, static_cast<GdkModifierType>(0));
+    EXPECT_FALSE(gtk_widget_get_visible(gtk_widget_get_parent(search)));
+
+    send_key(root.main_window, GDK_KEY_h, GDK_CONTROL_MASK);
+    std::vector<GtkWidget*> fields = find_widgets(gtk_widget_get_parent(search), GTK_TYPE_ENTRY);
+    ASSERT_EQ(fields.size(), 2u);
+    gtk_entry_set_text(GTK_ENTRY(fields[1]), "\xe2\x82\xac");  // refused: nothing replaced
+    EXPECT_EQ(replace_all_matches(), 0);
+    gtk_entry_set_text(GTK_ENTRY(fields[1]), "the");
+    select_chars(9, 12);
+    replace_match();
+    EXPECT_EQ(store_now().first, "Teh cat, the dog, TEH end");
+    EXPECT_EQ(replace_all_matches(), 2);
+    EXPECT_EQ(store_now(), std::make_pair(std::string("the cat, the dog, the end"),
+                                          std::string("1112121212221212121112121")));
+    EXPECT_EQ(wrongly_sized(), 0);
+}
+
+// Configure KESTRIX is Ctrl+K (here, with no device, it reports the serial
+// line) and Info is F1; Ctrl+C copies.
+TEST_F(MainWindow, ThePenConfigurationIsCtrlKAndInfoF1) {
+    std::strcpy(root.device, "/nonexistent/kestrix-test");
+    open_sized_text();
+    select_chars(0, 2);
+    send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
+    GtkClipboard* clipboard = gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
+    g_autofree char* copied = gtk_clipboard_wait_for_text(clipboard);
+    EXPECT_STREQ(copied, "ab");
     {
         DialogAnswerer answer;
         answer.click(text_of(tOK));
-        send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
-        settle();
-        EXPECT_EQ(answer.answered(), 0u) << "Ctrl+C with a selection talked to the pen";
+        send_key(root.main_window, GDK_KEY_k, GDK_CONTROL_MASK);
+        ASSERT_TRUE(run_until([&] { return answer.finished(); }, 5000));
+        EXPECT_EQ(answer.seen()[0].labels[0], text_of(tce_serial1));
     }
-    g_autofree char* copied = gtk_clipboard_wait_for_text(clipboard);
-    EXPECT_STREQ(copied, "Hello");
-
-    gtk_text_buffer_select_range(buffer, &from, &from);
-    DialogAnswerer answer;
-    answer.click(text_of(tOK));
-    send_key(root.main_window, GDK_KEY_c, GDK_CONTROL_MASK);
-    ASSERT_TRUE(run_until([&] { return answer.finished(); }, 5000));
-    EXPECT_EQ(answer.seen()[0].labels[0], text_of(tce_serial1));
+    send_key(root.main_window, GDK_KEY_F1, static_cast<GdkModifierType>(0));
+    EXPECT_EQ(windows_titled(text_of(tcr_title)).size(), 1u);
 }
 
 }  // namespace
