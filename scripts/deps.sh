@@ -30,8 +30,9 @@ KX_BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libudev-dev lib
 # What the tests need on top.
 # librsvg2-common: GdkPixbuf's SVG loader, which draws the window icon.
 # bash-completion: the helpers the bash completion is tested with.
+# hunspell-en-us: the one dictionary the spelling test underlines with.
 KX_TEST_PACKAGES=(libgtest-dev libgmock-dev xvfb xauth xdotool dbus-daemon fonts-dejavu-core
-    x11-utils clang-format librsvg2-common bash-completion)
+    x11-utils clang-format librsvg2-common bash-completion hunspell-en-us)
 # What building the Debian package needs on top of the build.
 KX_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 # What checking it needs on top of that (scripts/package --check): on a minimal

@@ -19,6 +19,7 @@
 #include "ui/dialogs.h"
 #include "ui/edit.h"
 #include "ui/quit.h"
+#include "ui/spelling.h"
 #include "ui/text_view.h"
 
 namespace window_test {
@@ -604,6 +605,35 @@ TEST_F(MainWindow, FindAndReplaceIgnoreCase) {
     EXPECT_EQ(store_now(), std::make_pair(std::string("the cat, the dog, the end"),
                                           std::string("1112121212221212121112121")));
     EXPECT_EQ(wrongly_sized(), 0);
+}
+
+// Whether the character at `offset` is underlined as misspelt.
+bool misspelt(int offset) {
+    GtkTextIter at;
+    gtk_text_buffer_get_iter_at_offset(view_buffer(), &at, offset);
+    GSList* tags = gtk_text_iter_get_tags(&at);
+    bool underlined = false;
+    for (GSList* t = tags; t; t = t->next) {
+        int underline = PANGO_UNDERLINE_NONE;
+        g_object_get(t->data, "underline", &underline, nullptr);
+        underlined = underlined || underline != PANGO_UNDERLINE_NONE;
+    }
+    g_slist_free(tags);
+    return underlined;
+}
+
+// Spelling follows the text's language: the interface's (English, whose
+// dictionary the tests install) until a pen's configuration says French, for
+// which there is none: then nothing is underlined.
+TEST_F(MainWindow, SpellingFollowsTheTextLanguage) {
+    store_text("Teh house");
+    OpenMainWindow();
+    ASSERT_TRUE(run_until([] { return misspelt(0); }, 5000));
+    EXPECT_FALSE(misspelt(5));
+    root.config_read = 1;
+    root.text_language = LANG_FR;
+    update_spelling();
+    EXPECT_TRUE(run_until([] { return !misspelt(0); }, 5000));
 }
 
 // Configure KESTRIX is Ctrl+K (here, with no device, it reports the serial
