@@ -430,7 +430,7 @@ GtkWidget* text_view_message_line() {
     if (message_line) return message_line;
     message_line = gtk_label_new("");
     gtk_label_set_xalign(GTK_LABEL(message_line), 0.0f);
-    gtk_label_set_ellipsize(GTK_LABEL(message_line), PANGO_ELLIPSIZE_END);
+    gtk_label_set_line_wrap(GTK_LABEL(message_line), TRUE);
     gtk_widget_set_no_show_all(message_line, TRUE);
     g_object_add_weak_pointer(G_OBJECT(message_line), reinterpret_cast<gpointer*>(&message_line));
     return message_line;
