@@ -7,11 +7,15 @@
 //    longest stall of the main loop meanwhile (the longest gap between ticks
 //    of a 5 ms timer of high priority). Then 1 MB in one size class: what
 //    GTK's layout of the text costs by itself.
-// 2. The main thread's CPU use while a paced download of about 30 s from
+// 2. Editing 1 MB of mixed sizes: a key typed at the start of the text (each
+//    moves the whole store), Replace All of a word found some 10,000 times,
+//    and the undo of that Replace All.
+// 3. The main thread's CPU use while a paced download of about 30 s from
 //    kestrix-pensim runs under the progress dialog (TransferKX_PC): the tick,
 //    the animation and the counts line must leave the thread nearly idle.
 #include <fcntl.h>
 #include <gtk/gtk.h>
+#include <gtksourceview/gtksource.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -29,6 +33,7 @@
 #include "pen/download.h"
 #include "state/state.h"
 #include "text/store.h"
+#include "ui/edit.h"
 #include "ui/main_window.h"
 #include "ui/progress.h"
 #include "ui/text_view.h"
@@ -164,6 +169,48 @@ void bench_reload(size_t bytes, const char* name, bool mixed = true) {
         1000 * stall);
 }
 
+void bench_edits() {
+    const std::string text = make_text(1024 * 1024);
+    fill_store(text, mixed_sizes(text));
+    reload_text_view();
+    run_until_idle();
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(root.text_view));
+    GtkTextIter at;
+    gtk_text_buffer_get_start_iter(buffer, &at);
+    gtk_text_buffer_place_cursor(buffer, &at);
+    constexpr int KEYS = 200;
+    auto start = Clock::now();
+    for (int i = 0; i < KEYS; i++) {
+        gtk_text_buffer_begin_user_action(buffer);
+        gtk_text_buffer_insert_interactive_at_cursor(buffer, "x", 1, TRUE);
+        gtk_text_buffer_end_user_action(buffer);
+    }
+    const double typed = seconds_since(start) / KEYS;
+    run_until_idle();
+
+    show_replace_bar();
+    GtkWidget* bar = gtk_widget_get_parent(gtk_window_get_focus(GTK_WINDOW(root.main_window)));
+    GList* fields = gtk_container_get_children(GTK_CONTAINER(bar));
+    gtk_entry_set_text(GTK_ENTRY(g_list_nth_data(fields, 0)), "fox");
+    gtk_entry_set_text(GTK_ENTRY(g_list_nth_data(fields, 1)), "cat");
+    g_list_free(fields);
+    // The search field tells its change after a short delay.
+    const auto typed_at = Clock::now();
+    while (seconds_since(typed_at) < 0.5) g_main_context_iteration(nullptr, FALSE);
+    run_until_idle();
+    start = Clock::now();
+    const int replaced = replace_all_matches();
+    const double replace_all = seconds_since(start);
+    start = Clock::now();
+    gtk_source_buffer_undo(GTK_SOURCE_BUFFER(buffer));
+    const double undo = seconds_since(start);
+    run_until_idle();
+    std::printf(
+        "edit 1 MB     key at the start %.3f ms (mean of %d)   replace all %d matches %.0f ms   "
+        "its undo %.0f ms\n",
+        1000 * typed, KEYS, replaced, 1000 * replace_all, 1000 * undo);
+}
+
 struct Pen {
     pid_t pid = -1;
     std::string tty;
@@ -265,6 +312,7 @@ int main(int argc, char** argv) {
     bench_reload(100 * 1024, "100 KB");
     bench_reload(1024 * 1024, "1 MB");
     bench_reload(1024 * 1024, "1 MB in one size", false);
+    bench_edits();
     bench_download_cpu();
     return 0;
 }

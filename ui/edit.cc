@@ -41,6 +41,11 @@ GtkClipboard* clipboard() {
     return gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
 }
 
+// The view takes no edits while it loads.
+gboolean view_editable() {
+    return gtk_text_view_get_editable(GTK_TEXT_VIEW(root.text_view));
+}
+
 void scroll_to_cursor() {
     if (!root.text_view) return;
     gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(root.text_view),
@@ -205,7 +210,7 @@ void edit_redo() {
 void edit_cut() {
     if (GtkEditable* field = focused_field()) return gtk_editable_cut_clipboard(field);
     GtkTextBuffer* buffer = text_buffer();
-    if (buffer) gtk_text_buffer_cut_clipboard(buffer, clipboard(), TRUE);
+    if (buffer) gtk_text_buffer_cut_clipboard(buffer, clipboard(), view_editable());
 }
 
 void edit_copy() {
@@ -218,7 +223,7 @@ void edit_paste() {
     if (GtkEditable* field = focused_field()) return gtk_editable_paste_clipboard(field);
     GtkTextBuffer* buffer = text_buffer();
     if (!buffer) return;
-    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, TRUE);
+    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, view_editable());
     scroll_to_cursor();
 }
 

@@ -141,15 +141,15 @@ std::vector<unsigned char> attributes_for(int offset, const std::string& latin1)
             return found;
         }
     }
+    // The deletion just before, of this user action and at this offset: the
+    // text this insertion replaces.
     unsigned char size = 1;
-    bool replacing = false;
-    for (size_t i = action_first_deletion; in_action && i < deletions.size(); i++) {
-        if (deletions[i].offset == offset && !deletions[i].attributes.empty()) {
-            size = deletions[i].attributes[0] & 3;
-            replacing = true;
-        }
-    }
-    if (!replacing && offset > 0 && offset <= root.text_length.load())
+    const bool replacing = in_action && deletions.size() > action_first_deletion &&
+                           deletions.back().offset == offset &&
+                           !deletions.back().attributes.empty();
+    if (replacing)
+        size = deletions.back().attributes[0] & 3;
+    else if (offset > 0 && offset <= root.text_length.load())
         size = root.attributes[offset - 1] & 3;
     return std::vector<unsigned char>(latin1.size(), size);
 }
