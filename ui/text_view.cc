@@ -142,15 +142,16 @@ std::vector<unsigned char> attributes_for(int offset, const std::string& latin1)
         }
     }
     // The deletion just before, of this user action and at this offset: the
-    // text this insertion replaces.
+    // text this insertion replaces. The whole attribute byte is copied, the
+    // size class in its low bits.
     unsigned char size = 1;
     const bool replacing = in_action && deletions.size() > action_first_deletion &&
                            deletions.back().offset == offset &&
                            !deletions.back().attributes.empty();
     if (replacing)
-        size = deletions.back().attributes[0] & 3;
+        size = deletions.back().attributes[0];
     else if (offset > 0 && offset <= root.text_length.load())
-        size = root.attributes[offset - 1] & 3;
+        size = root.attributes[offset - 1];
     return std::vector<unsigned char>(latin1.size(), size);
 }
 
