@@ -337,9 +337,8 @@ void update_items() {
     const bool unreachable = service.link == Link::UNREACHABLE;
     std::string tip;
     if (unreachable) {
-        char* row = to_utf8(tspeech_unreachable[interface_language()]);
+        g_autofree char* row = to_utf8(tspeech_unreachable[interface_language()]);
         tip = std::string(row) + ": " + service.reason;
-        g_free(row);
     }
     for (GtkWidget* item : {service.read_item, service.stop_item})
         if (item) gtk_widget_set_tooltip_text(item, unreachable ? tip.c_str() : nullptr);
@@ -351,9 +350,8 @@ void update_items() {
 void set_link(Link link, const std::string& reason = "") {
     service.link = link;
     // libspeechd's reasons name paths, which need not be UTF-8.
-    char* valid = g_utf8_make_valid(reason.c_str(), -1);
+    g_autofree char* valid = g_utf8_make_valid(reason.c_str(), -1);
     service.reason = valid;
-    g_free(valid);
     update_items();
 }
 
@@ -403,7 +401,7 @@ void send_next() {
     GtkTextIter end = at;
     gtk_text_iter_forward_sentence_end(&end);
     if (gtk_text_iter_compare(&end, &stop) > 0 || gtk_text_iter_compare(&end, &at) <= 0) end = stop;
-    char* text = gtk_text_buffer_get_text(reading.buffer, &at, &end, FALSE);
+    g_autofree char* text = gtk_text_buffer_get_text(reading.buffer, &at, &end, FALSE);
     // Line breaks mean nothing to the voice, and a line of its own could end
     // the message in the service's protocol.
     for (char* p = text; *p; p++)
@@ -415,7 +413,6 @@ void send_next() {
     reading.message = -1;
     reading.early.clear();
     request({Request::SPEAK, reading.serial, reading.language, text});
-    g_free(text);
 }
 
 void on_sentence_event(const Note& note) {

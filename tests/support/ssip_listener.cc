@@ -12,8 +12,7 @@
 namespace {
 
 bool send_all(int fd, const std::string& bytes) {
-    size_t at = 0;
-    while (at < bytes.size()) {
+    for (size_t at = 0; at < bytes.size();) {
         const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
@@ -28,28 +27,38 @@ std::string event(int code, int id, const char* name) {
 }
 
 bool starts(const std::string& s, const char* prefix) {
-    return s.compare(0, strlen(prefix), prefix) == 0;
+    return s.rfind(prefix, 0) == 0;
+}
+
+bool readable(int fd) {
+    pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, 50) > 0;
 }
 
 }  // namespace
 
 SsipListener::SsipListener() {
-    const std::string path = dir_.file("speechd.sock");
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
+    const std::string path = dir_.file("speechd.sock");
     if (path.size() >= sizeof addr.sun_path) return;
     memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listen_fd_, 4) != 0)
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 4) != 0)
         return;
-    thread_ = std::thread(&SsipListener::run, this);
+    thread_ = std::thread([this] {
+        while (!stop_) {
+            const int client = readable(fd_) ? accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+            if (client >= 0) serve(client);
+            if (client >= 0) close(client);
+        }
+    });
 }
 
 SsipListener::~SsipListener() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    if (listen_fd_ >= 0) close(listen_fd_);
+    if (fd_ >= 0) close(fd_);
 }
 
 std::vector<SsipListener::Message> SsipListener::messages() const {
@@ -57,87 +66,61 @@ std::vector<SsipListener::Message> SsipListener::messages() const {
     return messages_;
 }
 
-std::vector<std::string> SsipListener::commands() const {
+std::string SsipListener::last_command() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return commands_;
+    return last_command_;
 }
 
-// Every wait is a poll of 50 ms, so the destructor's stop is seen within it.
-void SsipListener::run() {
-    std::vector<Client> clients;
-    while (!stop_) {
-        std::vector<pollfd> fds = {{listen_fd_, POLLIN, 0}};
-        for (const Client& c : clients) fds.push_back({c.fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), 50) <= 0) continue;
-        for (size_t i = clients.size(); i > 0; i--) {
-            if (!fds[i].revents || serve(clients[i - 1])) continue;
-            close(clients[i - 1].fd);
-            clients.erase(clients.begin() + static_cast<long>(i - 1));
+// Until the client leaves or QUITs, or the listener stops.
+void SsipListener::serve(int fd) {
+    std::string in, language, text, reply;
+    bool data = false, notify = false;
+    int id = 0, held = 0;  // the last message; the one whose END is held back
+    for (char buffer[4096]; !stop_;) {
+        const ssize_t n = readable(fd) ? read(fd, buffer, sizeof buffer) : -2;  // -2: nothing yet
+        if (n == 0 || n == -1) return;
+        in.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+        for (size_t end; (end = in.find("\r\n")) != std::string::npos; in.erase(0, end + 2)) {
+            const std::string line = in.substr(0, end);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (data && line != ".") {
+                text += (text.empty() ? "" : "\n") + line.substr(starts(line, "..") ? 1 : 0);
+                continue;
+            }
+            if (data) {
+                messages_.push_back({language, text});
+                text.clear();
+                data = false;
+                held = notify && hold_ ? ++id : 0;
+                id += held ? 0 : 1;
+                reply = "225-" + std::to_string(id) + "\r\n225 OK MESSAGE QUEUED\r\n" +
+                        (notify ? event(701, id, "BEGIN") : "") +
+                        (notify && !hold_ ? event(702, id, "END") : "");
+                if (!send_all(fd, reply)) return;
+                continue;
+            }
+            last_command_ = line;
+            // Keywords are case-insensitive; values keep their case.
+            g_autofree char* command = g_ascii_strup(line.c_str(), -1);
+            reply = "500 ERR INVALID COMMAND\r\n";
+            if (strcmp(command, "SPEAK") == 0) {
+                data = true;
+                reply = "230 OK RECEIVING DATA\r\n";
+            } else if (starts(command, "SET SELF LANGUAGE ")) {
+                language = line.substr(strlen("SET SELF LANGUAGE "));
+                reply = "201 OK LANGUAGE SET\r\n";
+            } else if (starts(command, "SET ")) {
+                notify = notify || (starts(command, "SET SELF NOTIFICATION ") &&
+                                    g_str_has_suffix(command, " ON"));
+                reply = "299 OK BUT NOT IMPLEMENTED -- DOES NOTHING\r\n";
+            } else if (starts(command, "STOP ") || starts(command, "CANCEL ")) {
+                reply = (held ? event(703, held, "CANCELED") : "") + "210 OK STOPPED\r\n";
+                held = 0;
+            } else if (strcmp(command, "QUIT") == 0) {
+                send_all(fd, "231 HAPPY HACKING\r\n");  // the connection ends either way
+                return;
+            }
+            if (!send_all(fd, reply)) return;
         }
-        if (fds[0].revents & POLLIN) {
-            const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) clients.push_back({fd, {}, {}, {}});
-        }
     }
-    for (const Client& c : clients) close(c.fd);
-}
-
-// Reads what came and answers each complete line; false when the client went.
-bool SsipListener::serve(Client& c) {
-    char buffer[4096];
-    const ssize_t n = read(c.fd, buffer, sizeof buffer);
-    if (n <= 0) return n < 0 && errno == EINTR;
-    c.in.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = c.in.find('\n')) != std::string::npos;) {
-        std::string line = c.in.substr(0, end);
-        c.in.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!answer(c, line)) return false;
-    }
-    return true;
-}
-
-bool SsipListener::answer(Client& c, std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (c.data) {
-        if (line != ".") {
-            if (starts(line, "..")) line.erase(0, 1);
-            c.text += (c.text.empty() ? "" : "\n") + line;
-            return true;
-        }
-        c.data = false;
-        messages_.push_back({c.language, c.text});
-        c.text.clear();
-        const int id = ++last_id_;
-        std::string reply = "225-" + std::to_string(id) + "\r\n225 OK MESSAGE QUEUED\r\n";
-        if (c.notify) reply += event(701, id, "BEGIN");
-        c.held = hold_ ? id : 0;
-        if (c.notify && !hold_) reply += event(702, id, "END");
-        return send_all(c.fd, reply);
-    }
-    commands_.push_back(line);
-    // Commands and their keywords are case-insensitive; values keep their case.
-    const std::string value = line;
-    for (char& ch : line) ch = static_cast<char>(g_ascii_toupper(ch));
-    std::string reply = "299 OK BUT NOT IMPLEMENTED -- DOES NOTHING\r\n";
-    if (line == "SPEAK") {
-        c.data = true;
-        reply = "230 OK RECEIVING DATA\r\n";
-    } else if (starts(line, "SET SELF LANGUAGE ")) {
-        c.language = value.substr(strlen("SET SELF LANGUAGE "));
-        reply = "201 OK LANGUAGE SET\r\n";
-    } else if (starts(line, "SET SELF NOTIFICATION ")) {
-        c.notify = c.notify || (line.size() > 3 && line.compare(line.size() - 3, 3, " ON") == 0);
-        reply = "220 OK NOTIFICATION SET\r\n";
-    } else if (starts(line, "STOP ") || starts(line, "CANCEL ")) {
-        reply = (c.notify && c.held ? event(703, c.held, "CANCELED") : "") +
-                (starts(line, "STOP") ? "210 OK STOPPED\r\n" : "213 OK CANCELED\r\n");
-        c.held = 0;
-    } else if (line == "QUIT") {
-        send_all(c.fd, "231 HAPPY HACKING\r\n");  // the connection ends either way
-        return false;
-    } else if (!starts(line, "SET ")) {
-        reply = "500 ERR INVALID COMMAND\r\n";
-    }
-    return send_all(c.fd, reply);
 }
