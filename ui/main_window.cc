@@ -24,6 +24,7 @@
 #include "ui/progress.h"
 #include "ui/quit.h"
 #include "ui/save_dialog.h"
+#include "ui/speech.h"
 #include "ui/spelling.h"
 #include "ui/text_view.h"
 
@@ -49,6 +50,8 @@ const MenuEntry menu_items[MENU_ITEM_COUNT] = {
     {&tedtmen6, "<control>A", edit_select_all, nullptr},
     {&tedtmen7, "<control>F", show_find_bar, nullptr},
     {&tedtmen8, "<control>H", show_replace_bar, nullptr},
+    {&tedtmen9, nullptr, read_aloud, nullptr},
+    {&tedtmen10, nullptr, stop_reading, nullptr},
     {&tkxmen, nullptr, nullptr, "<Branch>"},
     {&tkxmen1, "<control>R", TransferKX_PC, nullptr},
     {&tkxmen2, nullptr, ClearFlash, nullptr},
@@ -186,6 +189,12 @@ gboolean main_window_key_pressed(GtkWidget*, GdkEventKey* event, gpointer) {
     return TRUE;
 }
 
+// The Edit menu opening: a speech service that could not be reached may have
+// started since.
+void edit_menu_shown(GtkWidget*, gpointer) {
+    speech_retry();
+}
+
 void set_title_row(GtkWidget* window, const char* format) {
     char title[256];
     title[sizeof title - 1] = '\0';
@@ -211,6 +220,8 @@ GtkWidget* menubar_new() {
 
     GtkWidget* bar = gtk_menu_bar_new();
     std::vector<Branch> branches;
+    GtkWidget* read_item = nullptr;
+    GtkWidget* stop_item = nullptr;
     for (int i = 0; i < MENU_ITEM_COUNT; i++) {
         const char* path = static_cast<const char*>(items[i].path);
         const std::string plain = strip_mnemonics(path);
@@ -227,7 +238,13 @@ GtkWidget* menubar_new() {
         }
         gtk_menu_shell_append(GTK_MENU_SHELL(shell), item);
         gtk_widget_show(item);
+        if (menu_items[i].callback == read_aloud) read_item = item;
+        if (menu_items[i].callback == stop_reading) stop_item = item;
     }
+    speech_set_items(read_item, stop_item);
+    if (read_item)
+        g_signal_connect(gtk_widget_get_parent(read_item), "show", G_CALLBACK(edit_menu_shown),
+                         nullptr);
 
     if (root.main_window)
         gtk_window_add_accel_group(GTK_WINDOW(root.main_window), root.accel_group);
@@ -304,6 +321,7 @@ void OpenMainWindow() {
     gtk_box_pack_start(GTK_BOX(root.main_vbox), text_view_message_line(), FALSE, FALSE, 0);
 
     gtk_widget_show(window);
+    speech_connect();
 }
 
 void main_window_destroy(GtkWidget* widget, gpointer) {
@@ -311,6 +329,7 @@ void main_window_destroy(GtkWidget* widget, gpointer) {
     // Nothing may use the window's widgets once it goes.
     stop_text_view_load();
     stop_spelling();
+    speech_disconnect();
     root.main_window = nullptr;
     root.main_vbox = nullptr;
     root.menu_bar = nullptr;

@@ -35,7 +35,7 @@ struct MenuEntry {
     const char* item_type;    // "<Branch>" or null for a plain item
 };
 
-constexpr int MENU_ITEM_COUNT = 19;
+constexpr int MENU_ITEM_COUNT = 21;
 extern const MenuEntry menu_items[MENU_ITEM_COUNT];
 
 MenuEntry* CopyMenuItems();

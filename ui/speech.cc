@@ -584,3 +584,9 @@ void speech_disconnect() {
     service.link = Link::OFF;
     update_items();
 }
+
+void speech_retry() {
+    if (service.link != Link::UNREACHABLE) return;
+    speech_disconnect();
+    speech_connect();
+}

@@ -31,6 +31,9 @@
 //   read_aloud         reads the selection, else from the cursor to the end, in
 //                      text_language_code()
 //   stop_reading       ends the reading and its highlight
+//   speech_retry       connects again when the service could not be reached
+//                      (the Edit menu opening: a service started meanwhile is
+//                      found)
 //   speech_disconnect  the window's end: the reading stopped and the connection
 //                      closed, waiting at most two seconds for the speech thread
 #pragma once
@@ -41,4 +44,5 @@ void speech_connect();
 void speech_set_items(GtkWidget* read_item, GtkWidget* stop_item);
 void read_aloud();
 void stop_reading();
+void speech_retry();
 void speech_disconnect();

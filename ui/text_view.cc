@@ -17,6 +17,7 @@
 #include "text/store.h"
 #include "ui/convert.h"
 #include "ui/progress.h"
+#include "ui/speech.h"
 
 namespace {
 
@@ -336,8 +337,13 @@ void end_load() {
     load_open = false;
     if (!root.text_view) return;
     GtkTextView* view = GTK_TEXT_VIEW(root.text_view);
-    gtk_source_buffer_end_not_undoable_action(GTK_SOURCE_BUFFER(gtk_text_view_get_buffer(view)));
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
+    gtk_source_buffer_end_not_undoable_action(GTK_SOURCE_BUFFER(buffer));
     gtk_text_view_set_editable(view, TRUE);
+    // The loader's insertions carried the cursor along: it starts at the top.
+    GtkTextIter start;
+    gtk_text_buffer_get_start_iter(buffer, &start);
+    gtk_text_buffer_place_cursor(buffer, &start);
 }
 
 void cancel_view_load() {
@@ -470,6 +476,8 @@ void stop_text_view_load() {
 void reload_text_view() {
     cancel_view_load();
     if (!root.text_view) return;
+    // The text read aloud is going.
+    stop_reading();
     begin_load(GTK_TEXT_VIEW(root.text_view));
     // Deleting a megabyte takes some 10 ms; a fresh buffer on the same tag
     // table would be slower still, and more so with every reload.

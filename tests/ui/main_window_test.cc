@@ -14,6 +14,7 @@
 #include "app/catalogue.h"
 #include "state/state.h"
 #include "support/gui.h"
+#include "support/ssip_listener.h"
 #include "text/export.h"
 #include "text/store.h"
 #include "ui/dialogs.h"
@@ -242,7 +243,7 @@ TEST_F(MainWindow, EnglishMenus) {
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 0)), (Strings{"_Save+Export", "_Quit"}));
     EXPECT_EQ(item_labels(submenu(root.menu_bar, 1)),
               (Strings{"_Undo", "_Redo", "Cu_t", "_Copy", "_Paste", "Select _All", "_Find...",
-                       "R_eplace..."}));
+                       "R_eplace...", "Read A_loud", "_Stop Reading"}));
     EXPECT_EQ(
         item_labels(submenu(root.menu_bar, 2)),
         (Strings{"_Read Text", "_Erase KESTRIX memory", "_Configure KESTRIX", "Configure _PC"}));
@@ -305,7 +306,7 @@ TEST_F(MainWindow, CopyMenuItemsTakesThePathsOfTheLanguage) {
         MenuEntry* copy = CopyMenuItems();
         ASSERT_NE(copy, nullptr);
         Strings paths;
-        for (int i : {0, 1, 2, 14, 18}) paths.push_back(static_cast<const char*>(copy[i].path));
+        for (int i : {0, 1, 2, 16, 20}) paths.push_back(static_cast<const char*>(copy[i].path));
         EXPECT_EQ(paths, language.second);
         for (int i = 0; i < MENU_ITEM_COUNT; i++) {
             EXPECT_EQ(copy[i].callback, menu_items[i].callback);
@@ -571,9 +572,10 @@ TEST_F(MainWindow, FindAndReplaceIgnoreCase) {
     GtkWidget* search = gtk_window_get_focus(GTK_WINDOW(root.main_window));
     ASSERT_TRUE(GTK_IS_SEARCH_ENTRY(search));
     gtk_entry_set_text(GTK_ENTRY(search), "teh");
+    // The match selected: where it starts, or -1 for none.
     const auto selected = [] {
         GtkTextIter a, b;
-        gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b);
+        if (!gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b)) return -1;
         return gtk_text_iter_get_offset(&a);
     };
     ASSERT_TRUE(run_until([&] { return selected() == 0; }, 5000));
@@ -634,6 +636,24 @@ TEST_F(MainWindow, SpellingFollowsTheTextLanguage) {
     root.text_language = LANG_FR;
     update_spelling();
     EXPECT_TRUE(run_until([] { return !misspelt(0); }, 5000));
+}
+
+// Read Aloud is greyed out with the reason while no speech service answers;
+// opening the Edit menu finds one started since, and the item reads to it
+// from the cursor, which a load leaves at the start.
+TEST_F(MainWindow, ReadAloudFindsAServiceStartedLater) {
+    store_text("Hello pen.");
+    OpenMainWindow();
+    GtkWidget* read = menu_item(root.menu_bar, 1, 8);
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_has_tooltip(read); }, 9000));
+    EXPECT_FALSE(gtk_widget_get_sensitive(read));
+    SsipListener service;
+    g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
+    gtk_widget_show(submenu(root.menu_bar, 1));
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_sensitive(read); }, 9000));
+    gtk_menu_item_activate(GTK_MENU_ITEM(read));
+    EXPECT_TRUE(run_until([&] { return service.messages().size() == 1; }, 5000));
+    EXPECT_EQ(service.messages().at(0), SsipListener::Message("en", "Hello pen."));
 }
 
 // Configure KESTRIX is Ctrl+K (here, with no device, it reports the serial
