@@ -1,5 +1,5 @@
 // Reading aloud against a stand-in for the speech service: what the service
-// receives, the highlight while it speaks, the items when it is missing.
+// receives and the highlight while it speaks.
 #include "ui/speech.h"
 
 #include <gtest/gtest.h>
@@ -111,20 +111,6 @@ TEST_F(Speech, HighlightsTheSentenceBeingReadUntilStoppedOrTheWindowCloses) {
         EXPECT_TRUE(run_until([&] { return service.last_command() == "CANCEL SELF"; }, 5000));
     }
     EXPECT_EQ(service.messages().size(), 2u);
-}
-
-TEST_F(Speech, WithoutTheServiceBothItemsAreDisabledAndSayWhy) {
-    TempDir dir;
-    write_file(dir.file("not-a-socket"), "");
-    for (const char* name : {"missing", "not-a-socket"}) {
-        ASSERT_TRUE(connect("unix_socket:" + dir.file(name)));
-        for (GtkWidget* item : items_) {
-            EXPECT_FALSE(gtk_widget_get_sensitive(item)) << name;
-            g_autofree gchar* tip = gtk_widget_get_tooltip_text(item);
-            EXPECT_EQ(std::string(tip).rfind(text_of(tspeech_unreachable) + ": ", 0), 0u) << tip;
-        }
-        speech_disconnect();
-    }
 }
 
 }  // namespace
