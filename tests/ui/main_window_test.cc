@@ -20,6 +20,7 @@
 #include "ui/dialogs.h"
 #include "ui/edit.h"
 #include "ui/quit.h"
+#include "ui/speech.h"
 #include "ui/spelling.h"
 #include "ui/text_view.h"
 
@@ -634,6 +635,92 @@ TEST_F(MainWindow, SpellingFollowsTheTextLanguage) {
     root.text_language = LANG_FR;
     update_spelling();
     EXPECT_TRUE(run_until([] { return !misspelt(0); }, 5000));
+}
+
+// "One fish. Two fish? Ça va! Très bien." in UTF-8: "Two" at 10, "Ça" at 20.
+#define CA     \
+    "\xC3\x87" \
+    "a va!"
+#define TRES "Tr\xC3\xA8s bien."
+
+// The text under the reading highlight.
+std::string highlighted() {
+    GtkTextTag* tag =
+        gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(view_buffer()), "speech-sentence");
+    GtkTextIter a, b;
+    gtk_text_buffer_get_start_iter(view_buffer(), &a);
+    if (!tag || (!gtk_text_iter_has_tag(&a, tag) && !gtk_text_iter_forward_to_tag_toggle(&a, tag)))
+        return "";
+    b = a;
+    gtk_text_iter_forward_to_tag_toggle(&b, tag);
+    g_autofree char* text = gtk_text_iter_get_text(&a, &b);
+    return text;
+}
+
+// A window over that text, connected to `service`; Read Aloud and Stop
+// Reading are `items`.
+void open_with_speech(const SsipListener& service, GtkWidget* items[2]) {
+    g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
+    store_text("One fish. Two fish? \307a va! Tr\350s bien.");
+    OpenMainWindow();
+    items[0] = menu_item(root.menu_bar, 1, 8);
+    items[1] = menu_item(root.menu_bar, 1, 9);
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_sensitive(items[0]); }, 9000));
+    EXPECT_FALSE(gtk_widget_get_sensitive(items[1]));
+}
+
+// Read Aloud reads the selection, or from the cursor to the end, sentence by
+// sentence, in the text's language.
+TEST_F(MainWindow, ReadAloudSendsTheSentencesInTheTextsLanguage) {
+    const struct {
+        int from, to;  // the selection, or the cursor where equal
+        int language, config_read;
+        std::vector<SsipListener::Message> said;
+    } cases[] = {
+        {10, 26, LANG_EN, 0, {{"en", "Two fish?"}, {"en", CA}}},
+        {20, 20, LANG_EN, 1, {{"fr", CA}, {"fr", TRES}}},
+        {4, 4, LANG_DE, 0, {{"de", "fish."}, {"de", "Two fish?"}, {"de", CA}, {"de", TRES}}},
+    };
+    SsipListener service;
+    GtkWidget* items[2];
+    open_with_speech(service, items);
+    root.text_language = LANG_FR;
+    for (const auto& c : cases) {
+        root.language = c.language;
+        root.config_read = c.config_read;
+        const size_t before = service.messages().size();
+        select_chars(c.to, c.from);
+        gtk_menu_item_activate(GTK_MENU_ITEM(items[0]));
+        EXPECT_TRUE(run_until(
+            [&] {
+                return service.messages().size() >= before + c.said.size() &&
+                       !gtk_widget_get_sensitive(items[1]);
+            },
+            5000));
+        const std::vector<SsipListener::Message> all = service.messages();
+        EXPECT_EQ(decltype(all)(all.begin() + before, all.end()), c.said) << c.from;
+        EXPECT_EQ(highlighted(), "");
+    }
+}
+
+// The sentence being read is highlighted until Stop Reading or the window's
+// end, which cancel the speech.
+TEST_F(MainWindow, ReadAloudHighlightsTheSentenceUntilStopped) {
+    SsipListener service;
+    service.hold_end(true);
+    GtkWidget* items[2];
+    open_with_speech(service, items);
+    for (void (*end)() : {stop_reading, speech_disconnect}) {
+        select_chars(0, 0);
+        read_aloud();
+        EXPECT_TRUE(run_until([] { return highlighted() == "One fish."; }, 5000)) << highlighted();
+        EXPECT_TRUE(gtk_widget_get_sensitive(items[1]));
+        end();
+        EXPECT_EQ(highlighted(), "");
+        EXPECT_FALSE(gtk_widget_get_sensitive(items[1]));
+        EXPECT_TRUE(run_until([&] { return service.last_command() == "CANCEL SELF"; }, 5000));
+    }
+    EXPECT_EQ(service.messages().size(), 2u);
 }
 
 // Read Aloud is greyed out, the reason in its tooltip, while no speech
