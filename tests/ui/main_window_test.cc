@@ -464,6 +464,16 @@ void select_chars(int from, int to) {
     gtk_text_buffer_select_range(view_buffer(), &a, &b);
 }
 
+// Types `text` over the characters [from, to) as the user does: one user
+// action that deletes the selection and inserts at the cursor.
+void type_over(int from, int to, const char* text) {
+    select_chars(from, to);
+    gtk_text_buffer_begin_user_action(view_buffer());
+    gtk_text_buffer_delete_selection(view_buffer(), TRUE, TRUE);
+    gtk_text_buffer_insert_interactive_at_cursor(view_buffer(), text, -1, TRUE);
+    gtk_text_buffer_end_user_action(view_buffer());
+}
+
 // A window over "ab\ncd\nef\ngh" whose lines are in the classes 0, 1, 2 and 3,
 // its text focused and its load finished.
 void open_sized_text() {
@@ -476,7 +486,7 @@ void open_sized_text() {
 
 // Typing and deleting as the user does (interactive edits, one user action
 // each): the store follows with the class of the character before, or of the
-// replaced text.
+// replaced text; undo and redo follow too.
 TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
     open_sized_text();
     const struct {
@@ -492,13 +502,9 @@ TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
         {8, 10, "EFG", "Xaby\ncd\nEFG\ngh", "10000111222233"},  // over a large word
         {0, 5, "", "cd\nEFG\ngh", "111222233"},
     };
+    const auto original = store_now();
     for (const auto& e : edits) {
-        GtkTextBuffer* buffer = view_buffer();
-        select_chars(e.from, e.to);
-        gtk_text_buffer_begin_user_action(buffer);
-        gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
-        gtk_text_buffer_insert_interactive_at_cursor(buffer, e.typed, -1, TRUE);
-        gtk_text_buffer_end_user_action(buffer);
+        type_over(e.from, e.to, e.typed);
         EXPECT_EQ(store_now(), std::make_pair(std::string(e.text), std::string(e.sizes)))
             << e.from << " " << e.typed;
         EXPECT_EQ(wrongly_sized(), 0) << e.from << " " << e.typed;
@@ -508,6 +514,19 @@ TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
     select_chars(1, 1);
     send_key(root.main_window, GDK_KEY_ssharp, static_cast<GdkModifierType>(0));
     EXPECT_EQ(store_now().first, "c\337d\nEFG\ngh");
+
+    // Undo takes every edit back, sizes included; redo does the first again;
+    // a reload starts a new history.
+    GtkSourceBuffer* buffer = GTK_SOURCE_BUFFER(view_buffer());
+    for (int i = 0; i < 20 && gtk_source_buffer_can_undo(buffer); i++)
+        send_key(root.main_window, GDK_KEY_z, GDK_CONTROL_MASK);
+    EXPECT_EQ(store_now(), original);
+    EXPECT_EQ(wrongly_sized(), 0);
+    send_key(root.main_window, GDK_KEY_z,
+             static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_SHIFT_MASK));
+    EXPECT_EQ(store_now().first, "Xab\ncd\nef\ngh");
+    reload_text_view();
+    EXPECT_FALSE(gtk_source_buffer_can_undo(buffer));
 }
 
 // Text the store cannot hold is refused whole: typed or pasted over a
@@ -515,18 +534,13 @@ TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
 TEST_F(MainWindow, ARefusedCharacterChangesNothing) {
     open_sized_text();
     const auto before = store_now();
-    GtkTextBuffer* buffer = view_buffer();
-    select_chars(6, 8);
-    gtk_text_buffer_begin_user_action(buffer);
-    gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
-    gtk_text_buffer_insert_interactive_at_cursor(buffer, "5 \xe2\x82\xac", -1, TRUE);
-    gtk_text_buffer_end_user_action(buffer);
+    type_over(6, 8, "5 \xe2\x82\xac");
     EXPECT_EQ(store_now(), before);
     EXPECT_EQ(view_text(), "ab\ncd\nef\ngh");
     EXPECT_EQ(wrongly_sized(), 0);
     EXPECT_EQ(root.unsaved, 0);
     GtkTextIter a, b;
-    ASSERT_TRUE(gtk_text_buffer_get_selection_bounds(buffer, &a, &b));
+    ASSERT_TRUE(gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b));
     EXPECT_EQ(gtk_text_iter_get_offset(&a) * 100 + gtk_text_iter_get_offset(&b), 608);
     EXPECT_EQ(std::string(text_view_message()),
               text_of(tnot_latin1) + " \"\xe2\x82\xac\" (U+20AC)");
@@ -539,30 +553,6 @@ TEST_F(MainWindow, ARefusedCharacterChangesNothing) {
     EXPECT_NE(std::string(text_view_message()).find("(U+0153)"), std::string::npos);
 }
 
-// Undo and redo bring back the text with its own sizes; a reload starts a new
-// history.
-TEST_F(MainWindow, UndoAndRedoRestoreTextAndSizes) {
-    open_sized_text();
-    const auto before = store_now();
-    GtkTextBuffer* buffer = view_buffer();
-    select_chars(1, 10);
-    gtk_text_buffer_begin_user_action(buffer);
-    gtk_text_buffer_delete_selection(buffer, TRUE, TRUE);
-    gtk_text_buffer_end_user_action(buffer);
-    const auto deleted = store_now();
-    EXPECT_EQ(deleted.first, "ah");
-    send_key(root.main_window, GDK_KEY_z, GDK_CONTROL_MASK);
-    EXPECT_EQ(store_now(), before);
-    EXPECT_EQ(wrongly_sized(), 0);
-    send_key(root.main_window, GDK_KEY_z,
-             static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_SHIFT_MASK));
-    EXPECT_EQ(store_now(), deleted);
-    reload_text_view();
-    EXPECT_FALSE(gtk_source_buffer_can_undo(GTK_SOURCE_BUFFER(buffer)));
-}
-
-// Ctrl+F finds regardless of case, Enter and Shift+Enter move between the
-// matches, Escape closes the bar; Ctrl+H replaces, one or all, each
 // replacement in the size of the first character it replaces.
 TEST_F(MainWindow, FindAndReplaceIgnoreCase) {
     store_sized("Teh cat, teh dog, TEH end", {1, 2});
