@@ -647,14 +647,23 @@ std::string highlighted() {
     return text;
 }
 
-// A window over that text, connected to `service`; Read Aloud and Stop
-// Reading are `items`.
+// A window over that text. Read Aloud and Stop Reading (`items`) are greyed
+// out, the reason in their tooltip, while no speech service answers (the
+// tests' SPEECHD_ADDRESS names none); opening the Edit menu then finds
+// `service`, started since.
 void open_with_speech(const SsipListener& service, GtkWidget* items[2]) {
-    g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
     store_text("One fish. Two fish? \307a va! Tr\350s bien.");
     OpenMainWindow();
     items[0] = menu_item(root.menu_bar, 1, 8);
     items[1] = menu_item(root.menu_bar, 1, 9);
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_has_tooltip(items[1]); }, 9000));
+    for (int i = 0; i < 2; i++) {
+        EXPECT_FALSE(gtk_widget_get_sensitive(items[i]));
+        g_autofree char* tip = gtk_widget_get_tooltip_text(items[i]);
+        EXPECT_EQ(std::string(tip).rfind(text_of(tspeech_unreachable) + ": ", 0), 0u) << tip;
+    }
+    g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
+    gtk_widget_show(submenu(root.menu_bar, 1));
     ASSERT_TRUE(run_until([&] { return gtk_widget_get_sensitive(items[0]); }, 9000));
     EXPECT_FALSE(gtk_widget_get_sensitive(items[1]));
 }
@@ -700,8 +709,8 @@ TEST_F(MainWindow, ReadAloudHighlightsTheSentenceUntilStopped) {
     service.hold_end(true);
     GtkWidget* items[2];
     open_with_speech(service, items);
+    // From the cursor, which the load left at the start.
     for (void (*end)() : {stop_reading, speech_disconnect}) {
-        select_chars(0, 0);
         read_aloud();
         EXPECT_TRUE(run_until([] { return highlighted() == "One fish."; }, 5000)) << highlighted();
         EXPECT_TRUE(gtk_widget_get_sensitive(items[1]));
@@ -711,26 +720,6 @@ TEST_F(MainWindow, ReadAloudHighlightsTheSentenceUntilStopped) {
         EXPECT_TRUE(run_until([&] { return service.last_command() == "CANCEL SELF"; }, 5000));
     }
     EXPECT_EQ(service.messages().size(), 2u);
-}
-
-// Read Aloud is greyed out, the reason in its tooltip, while no speech
-// service answers; opening the Edit menu finds one started since, and the
-// item reads to it from the cursor, which a load leaves at the start.
-TEST_F(MainWindow, ReadAloudFindsAServiceStartedLater) {
-    store_text("Hello pen.");
-    OpenMainWindow();
-    GtkWidget* read = menu_item(root.menu_bar, 1, 8);
-    ASSERT_TRUE(run_until([&] { return gtk_widget_get_has_tooltip(read); }, 9000));
-    EXPECT_FALSE(gtk_widget_get_sensitive(read));
-    g_autofree char* tip = gtk_widget_get_tooltip_text(read);
-    EXPECT_EQ(std::string(tip).rfind(text_of(tspeech_unreachable) + ": ", 0), 0u) << tip;
-    SsipListener service;
-    g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
-    gtk_widget_show(submenu(root.menu_bar, 1));
-    ASSERT_TRUE(run_until([&] { return gtk_widget_get_sensitive(read); }, 9000));
-    gtk_menu_item_activate(GTK_MENU_ITEM(read));
-    EXPECT_TRUE(run_until([&] { return service.messages().size() == 1; }, 5000));
-    EXPECT_EQ(service.messages().at(0), SsipListener::Message("en", "Hello pen."));
 }
 
 // Configure KESTRIX is Ctrl+K (here, with no device, it reports the serial
