@@ -189,22 +189,23 @@ void open_bar(bool with_replace) {
     gtk_widget_grab_focus(find_bar->search);
 }
 
-}  // namespace
-
-void edit_undo() {
+// An undo or redo of the text's history, when there is one to take; never of
+// a field of the find bar, which has no history.
+void history_step(gboolean (*possible)(GtkSourceBuffer*), void (*step)(GtkSourceBuffer*)) {
     GtkTextBuffer* buffer = text_buffer();
-    if (focused_field() || !buffer || !gtk_source_buffer_can_undo(GTK_SOURCE_BUFFER(buffer)))
-        return;
-    gtk_source_buffer_undo(GTK_SOURCE_BUFFER(buffer));
+    if (focused_field() || !buffer || !possible(GTK_SOURCE_BUFFER(buffer))) return;
+    step(GTK_SOURCE_BUFFER(buffer));
     scroll_to_cursor();
 }
 
+}  // namespace
+
+void edit_undo() {
+    history_step(gtk_source_buffer_can_undo, gtk_source_buffer_undo);
+}
+
 void edit_redo() {
-    GtkTextBuffer* buffer = text_buffer();
-    if (focused_field() || !buffer || !gtk_source_buffer_can_redo(GTK_SOURCE_BUFFER(buffer)))
-        return;
-    gtk_source_buffer_redo(GTK_SOURCE_BUFFER(buffer));
-    scroll_to_cursor();
+    history_step(gtk_source_buffer_can_redo, gtk_source_buffer_redo);
 }
 
 void edit_cut() {
