@@ -41,11 +41,6 @@ GtkClipboard* clipboard() {
     return gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
 }
 
-// The view takes no edits while it loads.
-gboolean view_editable() {
-    return gtk_text_view_get_editable(GTK_TEXT_VIEW(root.text_view));
-}
-
 void scroll_to_cursor() {
     if (!root.text_view) return;
     gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(root.text_view),
@@ -211,7 +206,7 @@ void edit_redo() {
 void edit_cut() {
     if (GtkEditable* field = focused_field()) return gtk_editable_cut_clipboard(field);
     GtkTextBuffer* buffer = text_buffer();
-    if (buffer) gtk_text_buffer_cut_clipboard(buffer, clipboard(), view_editable());
+    if (buffer) gtk_text_buffer_cut_clipboard(buffer, clipboard(), TRUE);
 }
 
 void edit_copy() {
@@ -224,7 +219,7 @@ void edit_paste() {
     if (GtkEditable* field = focused_field()) return gtk_editable_paste_clipboard(field);
     GtkTextBuffer* buffer = text_buffer();
     if (!buffer) return;
-    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, view_editable());
+    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, TRUE);
     scroll_to_cursor();
 }
 

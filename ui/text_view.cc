@@ -53,7 +53,12 @@ void create_size_tags(GtkTextBuffer* buffer) {
 // "delete-range" handlers, and the size tags follow the store's attributes.
 // Only this module applies size tags: a paste that brings tags of its own
 // (GTK copies them within one buffer) keeps the sizes the store gave it.
-bool loading = false;    // the loader's insertions and the emptying: not edits
+bool loading = false;  // the loader's insertions and the emptying: not edits
+// From a reload until its last step: one step of the undo history's life (the
+// history starts anew when it ends), and no edits meanwhile, as the loader
+// appends at the view's end what the store already holds. The view stays
+// editable all along: changing that would lay out the whole text again.
+bool load_open = false;
 bool own_tags = false;   // a size tag applied by this module
 bool undoing = false;    // inside an undo or a redo
 bool restoring = false;  // giving back what a refused user action deleted
@@ -162,7 +167,7 @@ void view_insert_text(GtkTextBuffer* buffer, GtkTextIter* at, const char* utf8, 
                       gpointer) {
     inserted_attributes.clear();
     if (loading || bytes <= 0) return;
-    if (progress_running()) return refuse_insertion(buffer, nullptr, 0);
+    if (progress_running() || load_open) return refuse_insertion(buffer, nullptr, 0);
     gsize written = 0;
     g_autofree char* latin1 =
         g_convert(utf8, bytes, "ISO-8859-1", "UTF-8", nullptr, &written, nullptr);
@@ -222,7 +227,7 @@ void view_delete_range(GtkTextBuffer* buffer, GtkTextIter* start, GtkTextIter* e
     if (from > to) std::swap(from, to);
     if (from == to) return;
     const int length = root.text_length.load();
-    if (progress_running() || !root.text || to > length) {
+    if (progress_running() || load_open || !root.text || to > length) {
         g_signal_stop_emission_by_name(buffer, "delete-range");
         if (root.text_view) gtk_widget_error_bell(root.text_view);
         return;
@@ -318,18 +323,12 @@ struct ViewLoad {
 };
 std::unique_ptr<ViewLoad> view_load;
 
-// A load is one step of the undo history's life: the history starts anew
-// when it ends, and the view takes no edits until then (the loader appends at
-// the view's end what the store already holds).
-bool load_open = false;
-
 void begin_load(GtkTextView* view) {
     forget_edits();
     if (!load_open)
         gtk_source_buffer_begin_not_undoable_action(
             GTK_SOURCE_BUFFER(gtk_text_view_get_buffer(view)));
     load_open = true;
-    gtk_text_view_set_editable(view, FALSE);
 }
 
 void end_load() {
@@ -339,7 +338,6 @@ void end_load() {
     GtkTextView* view = GTK_TEXT_VIEW(root.text_view);
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
     gtk_source_buffer_end_not_undoable_action(GTK_SOURCE_BUFFER(buffer));
-    gtk_text_view_set_editable(view, TRUE);
     // The loader's insertions carried the cursor along: it starts at the top.
     GtkTextIter start;
     gtk_text_buffer_get_start_iter(buffer, &start);

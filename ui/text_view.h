@@ -6,7 +6,8 @@
 // started meanwhile may move it) and inserts the copy in steps: the first
 // 32768 characters at once, the rest from an idle source below GTK's own
 // layout and drawing, so a megabyte never stalls the main loop. Until the
-// load ends the view takes no edits; then a new undo history starts.
+// load ends the view refuses edits (with the error bell); then a new undo
+// history starts.
 //
 // Every edit of the view is made in the store at the same offset first (one
 // ISO-8859-1 character per character of the view), which marks the text
