@@ -723,8 +723,9 @@ TEST_F(MainWindow, ReadAloudHighlightsTheSentenceUntilStopped) {
 }
 
 // Configure KESTRIX is Ctrl+K (here, with no device, it reports the serial
-// line; F1 for Info is tested with the exchanged menu bar); Ctrl+C copies.
-TEST_F(MainWindow, CtrlCCopiesAndCtrlKConfiguresThePen) {
+// line; F1 for Info is tested with the exchanged menu bar); Ctrl+C, Ctrl+A,
+// Ctrl+X and Ctrl+V are the text's.
+TEST_F(MainWindow, TheClipboardKeysAreTheTextsAndCtrlKConfiguresThePen) {
     std::strcpy(root.device, "/nonexistent/kestrix-test");
     open_sized_text();
     select_chars(0, 2);
@@ -732,6 +733,11 @@ TEST_F(MainWindow, CtrlCCopiesAndCtrlKConfiguresThePen) {
     GtkClipboard* clipboard = gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
     g_autofree char* copied = gtk_clipboard_wait_for_text(clipboard);
     EXPECT_STREQ(copied, "ab");
+    // Ctrl+A and Ctrl+X take the whole text out, Ctrl+V puts it back.
+    for (guint key : {GDK_KEY_a, GDK_KEY_x}) send_key(root.main_window, key, GDK_CONTROL_MASK);
+    EXPECT_EQ(store_now().first, "");
+    send_key(root.main_window, GDK_KEY_v, GDK_CONTROL_MASK);
+    EXPECT_TRUE(run_until([] { return store_now().first == "ab\ncd\nef\ngh"; }, 5000));
     {
         DialogAnswerer answer;
         answer.click(text_of(tOK));
