@@ -189,8 +189,9 @@ gboolean main_window_key_pressed(GtkWidget*, GdkEventKey* event, gpointer) {
     return TRUE;
 }
 
-// The Edit menu opening: a speech service that could not be reached may have
-// started since.
+// The Edit menu opening: the speech service is connected the first time (not
+// at start, which would start the desktop's service for every user), and
+// again when it could not be reached, as it may have started since.
 void edit_menu_shown(GtkWidget*, gpointer) {
     speech_retry();
 }
@@ -321,7 +322,6 @@ void OpenMainWindow() {
     gtk_box_pack_start(GTK_BOX(root.main_vbox), text_view_message_line(), FALSE, FALSE, 0);
 
     gtk_widget_show(window);
-    speech_connect();
 }
 
 void main_window_destroy(GtkWidget* widget, gpointer) {

@@ -586,7 +586,6 @@ void speech_disconnect() {
 }
 
 void speech_retry() {
-    if (service.link != Link::UNREACHABLE) return;
-    speech_disconnect();
-    speech_connect();
+    if (service.link == Link::UNREACHABLE) speech_disconnect();
+    if (service.link == Link::OFF) speech_connect();
 }

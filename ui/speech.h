@@ -31,9 +31,10 @@
 //   read_aloud         reads the selection, else from the cursor to the end, in
 //                      text_language_code()
 //   stop_reading       ends the reading and its highlight
-//   speech_retry       connects again when the service could not be reached
-//                      (the Edit menu opening: a service started meanwhile is
-//                      found)
+//   speech_retry       connects if not connected yet, or again when the service
+//                      could not be reached: the Edit menu opening, so the
+//                      service is started only for a user who looks for it, and
+//                      one started meanwhile is found
 //   speech_disconnect  the window's end: the reading stopped and the connection
 //                      closed, waiting at most two seconds for the speech thread
 #pragma once

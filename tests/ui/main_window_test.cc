@@ -647,15 +647,17 @@ std::string highlighted() {
     return text;
 }
 
-// A window over that text. Read Aloud and Stop Reading (`items`) are greyed
-// out, the reason in their tooltip, while no speech service answers (the
-// tests' SPEECHD_ADDRESS names none); opening the Edit menu then finds
-// `service`, started since.
+// A window over that text. The Edit menu's opening connects to the speech
+// service: Read Aloud and Stop Reading (`items`) are greyed out, the reason in
+// their tooltip, while none answers (the tests' SPEECHD_ADDRESS names none);
+// opening the menu again finds `service`, started since.
 void open_with_speech(const SsipListener& service, GtkWidget* items[2]) {
     store_text("One fish. Two fish? \307a va! Tr\350s bien.");
     OpenMainWindow();
     items[0] = menu_item(root.menu_bar, 1, 8);
     items[1] = menu_item(root.menu_bar, 1, 9);
+    GtkWidget* menu = submenu(root.menu_bar, 1);
+    gtk_widget_show(menu);
     ASSERT_TRUE(run_until([&] { return gtk_widget_get_has_tooltip(items[1]); }, 9000));
     for (int i = 0; i < 2; i++) {
         EXPECT_FALSE(gtk_widget_get_sensitive(items[i]));
@@ -663,7 +665,8 @@ void open_with_speech(const SsipListener& service, GtkWidget* items[2]) {
         EXPECT_EQ(std::string(tip).rfind(text_of(tspeech_unreachable) + ": ", 0), 0u) << tip;
     }
     g_setenv("SPEECHD_ADDRESS", service.address().c_str(), TRUE);
-    gtk_widget_show(submenu(root.menu_bar, 1));
+    gtk_widget_hide(menu);
+    gtk_widget_show(menu);
     ASSERT_TRUE(run_until([&] { return gtk_widget_get_sensitive(items[0]); }, 9000));
     EXPECT_FALSE(gtk_widget_get_sensitive(items[1]));
 }
