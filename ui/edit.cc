@@ -47,6 +47,15 @@ void scroll_to_cursor() {
                                        gtk_text_buffer_get_insert(text_buffer()));
 }
 
+// Paste's first look at the clipboard: text the store cannot hold is refused
+// before GTK deletes the selection it would replace; else GTK pastes.
+void clipboard_text_received(GtkClipboard*, const char* text, gpointer) {
+    GtkTextBuffer* buffer = text_buffer();
+    if (!buffer || (text && !text_view_accepts(text))) return;
+    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, TRUE);
+    scroll_to_cursor();
+}
+
 // The search context of the view's buffer, made when first needed.
 GtkSourceSearchContext* search_context() {
     if (!find_bar || !root.text_view) return nullptr;
@@ -217,10 +226,8 @@ void edit_copy() {
 
 void edit_paste() {
     if (GtkEditable* field = focused_field()) return gtk_editable_paste_clipboard(field);
-    GtkTextBuffer* buffer = text_buffer();
-    if (!buffer) return;
-    gtk_text_buffer_paste_clipboard(buffer, clipboard(), nullptr, TRUE);
-    scroll_to_cursor();
+    if (!text_buffer()) return;
+    gtk_clipboard_request_text(clipboard(), clipboard_text_received, nullptr);
 }
 
 void edit_select_all() {

@@ -179,14 +179,27 @@ int zoom_step_of(guint keyval) {
     }
 }
 
+// A key typed into the text whose character the text cannot hold (the euro
+// sign on AltGr+E): refused before GTK deletes a selection it would replace.
+bool refused_key(const GdkEventKey* event) {
+    if (!root.text_view || gtk_window_get_focus(GTK_WINDOW(root.main_window)) != root.text_view)
+        return false;
+    if (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) return false;
+    const gunichar c = gdk_keyval_to_unicode(event->keyval);
+    char typed[8] = {0};
+    return c > 0xFF && g_unichar_to_utf8(c, typed) > 0 && !text_view_accepts(typed);
+}
+
 // The window's own keys, before its default handler activates the
-// accelerators: the zoom keys.
+// accelerators: the zoom keys, and characters the text cannot hold.
 gboolean main_window_key_pressed(GtkWidget*, GdkEventKey* event, gpointer) {
     const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
     const int zoom = zoom_step_of(event->keyval);
-    if ((modifiers & ~GDK_SHIFT_MASK) != GDK_CONTROL_MASK || zoom == NO_ZOOM) return FALSE;
-    zoom_text_view(zoom);
-    return TRUE;
+    if ((modifiers & ~GDK_SHIFT_MASK) == GDK_CONTROL_MASK && zoom != NO_ZOOM) {
+        zoom_text_view(zoom);
+        return TRUE;
+    }
+    return refused_key(event);
 }
 
 // The Edit menu opening: the speech service is connected the first time (not

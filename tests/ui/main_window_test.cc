@@ -529,28 +529,41 @@ TEST_F(MainWindow, EditsGoIntoTheStoreWithTheirSizes) {
     EXPECT_FALSE(gtk_source_buffer_can_undo(buffer));
 }
 
-// Text the store cannot hold is refused whole: typed or pasted over a
-// selection, it leaves the text, its sizes and the selection as they were.
+// Text the store cannot hold is refused whole, over a selection too: a key
+// (AltGr+E gives the euro sign) and Ctrl+V are refused before anything is
+// deleted, so the undo history stays empty; where GTK deletes first (its own
+// paste, an input method) the deleted text comes back. The text, its sizes,
+// the unsaved mark and the selection stay as they were.
 TEST_F(MainWindow, ARefusedCharacterChangesNothing) {
     open_sized_text();
     const auto before = store_now();
-    type_over(6, 8, "5 \xe2\x82\xac");
-    EXPECT_EQ(store_now(), before);
-    EXPECT_EQ(view_text(), "ab\ncd\nef\ngh");
-    EXPECT_EQ(wrongly_sized(), 0);
-    EXPECT_EQ(root.unsaved, 0);
-    GtkTextIter a, b;
-    ASSERT_TRUE(gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b));
-    EXPECT_EQ(gtk_text_iter_get_offset(&a) * 100 + gtk_text_iter_get_offset(&b), 608);
-    EXPECT_EQ(std::string(text_view_message()),
-              text_of(tnot_latin1) + " \"\xe2\x82\xac\" (U+20AC)");
-
     GtkClipboard* clipboard = gtk_widget_get_clipboard(root.text_view, GDK_SELECTION_CLIPBOARD);
     gtk_clipboard_set_text(clipboard, "\xc5\x93uvre", -1);
-    send_key(root.main_window, GDK_KEY_v, GDK_CONTROL_MASK);
-    settle();
-    EXPECT_EQ(store_now(), before);
-    EXPECT_NE(std::string(text_view_message()).find("(U+0153)"), std::string::npos);
+    const struct {
+        void (*edit)();
+        const char* named;
+        bool deletes_first;
+    } refusals[] = {
+        {[] { send_key(root.main_window, GDK_KEY_EuroSign, static_cast<GdkModifierType>(0)); },
+         "\"\xe2\x82\xac\" (U+20AC)", false},
+        {[] { send_key(root.main_window, GDK_KEY_v, GDK_CONTROL_MASK); }, "(U+0153)", false},
+        {[] { type_over(6, 8, "5 \xe2\x80\x93"); }, "(U+2013)", true},
+    };
+    for (const auto& r : refusals) {
+        select_chars(6, 8);
+        r.edit();
+        settle();
+        EXPECT_EQ(store_now(), before) << r.named;
+        EXPECT_EQ(view_text(), "ab\ncd\nef\ngh");
+        EXPECT_EQ(wrongly_sized(), 0);
+        EXPECT_EQ(root.unsaved, 0);
+        GtkTextIter a, b;
+        ASSERT_TRUE(gtk_text_buffer_get_selection_bounds(view_buffer(), &a, &b));
+        EXPECT_EQ(gtk_text_iter_get_offset(&a) * 100 + gtk_text_iter_get_offset(&b), 608);
+        EXPECT_EQ(std::string(text_view_message()).rfind(text_of(tnot_latin1) + " ", 0), 0u);
+        EXPECT_NE(std::string(text_view_message()).find(r.named), std::string::npos);
+        EXPECT_EQ(gtk_source_buffer_can_undo(GTK_SOURCE_BUFFER(view_buffer())), r.deletes_first);
+    }
 }
 
 // replacement in the size of the first character it replaces.
